@@ -1,0 +1,26 @@
+// The main program: one whole run in the working directory.
+#pragma once
+
+#include <cstdint>
+
+#include "params/compar.h"
+#include "params/work.h"
+#include "recio/textio.h"
+
+namespace drav {
+
+// Process exit statuses.
+inline constexpr int kExitOk = 0;        // normal end, a singular matrix included
+inline constexpr int kExitStop = 1;      // the program's own stop (" STOP: DRAV")
+inline constexpr int kExitFatal = 2;     // fatal error report on standard error
+inline constexpr int kExitNoMatrix = 3;  // the matrix could not be allocated
+
+// Numbers the equations: LOC(k,1) = node, LOC(k,2) = direction of each free degree of freedom,
+// node by node and direction by direction. W.LOC must hold NEQ rows.
+void LOCARRAY(const COMPAR& c, WorkArrays& W);
+
+// Runs the whole program in the working directory; console records go to `console`.
+// Returns the exit status; fatal errors are thrown as recio::FatalError.
+int DRAV_LU(recio::TextSink& console);
+
+}  // namespace drav

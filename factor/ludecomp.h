@@ -1,0 +1,34 @@
+// In-place LU decomposition (compact Doolittle scheme) with partial pivoting by trial row
+// exchange, and its pivot step. This is the literal reference: every sum starts at +0.0 and
+// runs in ascending order in double precision, and the pivot search really exchanges each
+// candidate row in and out.
+#pragma once
+
+#include <cstdint>
+
+#include "params/compar.h"
+#include "params/work.h"
+#include "recio/textio.h"
+
+namespace drav {
+
+// The single-precision constant 1.0E-7, widened.
+inline constexpr double PIVTOL = static_cast<double>(1.0E-7f);
+
+// Exchanges rows R1 and R2 of LU (all N columns) and IORD(R1) with IORD(R2). IORD is 1-based
+// in meaning: IORD[0] is IORD(1).
+void SWAP_ROW(int32_t N, Matrix& LU, int32_t* IORD, int32_t R1, int32_t R2);
+
+// A_II = LU(k,k) - sum over m=1..k-1 of LU(m,k)*LU(k,m), rounded to single precision; k >= 2.
+void COMPUTE_A_II(int32_t N, const Matrix& LU, int32_t KSTEP, float& A_II);
+
+// The pivot step for column k = KSTEP (1 <= k <= N-1).
+void APVT(Matrix& LU, int32_t N, int32_t* IORD, int32_t KSTEP);
+
+// Factors LU in place. IERR: 0 after a complete factorization (KSTEP = N+1), -1 when a pivot
+// fell below PIVTOL (KSTEP = the failing step). The failure record goes to the report file
+// c.report_path() (appended, unit 1) and, at step 1, also to `console`.
+void LUDECOMP(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
+              const COMPAR& c, recio::TextSink& console);
+
+}  // namespace drav

@@ -1,0 +1,99 @@
+// Text files and the console. Every record is a line ending in CR LF, on the console as in
+// files; the first character of a record is ordinary text.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace drav::recio {
+
+// A destination of text records.
+class TextSink {
+ public:
+  virtual ~TextSink() = default;
+  // Writes one record: the line's characters, then CR LF.
+  virtual void put(std::string_view line) = 0;
+};
+
+// Standard output (the default output unit).
+class ConsoleSink : public TextSink {
+ public:
+  void put(std::string_view line) override;
+};
+
+// Collects records in memory, each followed by CR LF (for tests and internal writes).
+class StringSink : public TextSink {
+ public:
+  void put(std::string_view line) override;
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+// Open status of a file written by the program.
+enum class OpenStatus {
+  Old,      // the file must exist ("file not found" otherwise)
+  Unknown,  // created when missing
+};
+
+// A formatted sequential file opened for writing on a unit. With Unknown and sequential
+// access it is positioned at the start: the first record written cuts off what was there
+// (a file opened and closed without a write keeps its content). With append it is positioned
+// after the last existing record. Failures end the run with the fatal report for the unit.
+class TextFileOut : public TextSink {
+ public:
+  enum class Access { Sequential, Append };
+  TextFileOut(int unit, std::string path, Access access = Access::Sequential,
+              OpenStatus status = OpenStatus::Unknown);
+  ~TextFileOut() override;  // closes silently if close() was not called
+  TextFileOut(const TextFileOut&) = delete;
+  TextFileOut& operator=(const TextFileOut&) = delete;
+
+  void put(std::string_view line) override;
+  void close();  // flushes; a failure is "error during write"
+
+  int unit() const { return unit_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  int unit_;
+  std::string path_;
+  std::FILE* f_ = nullptr;
+  bool truncate_on_write_ = false;
+};
+
+// A formatted sequential file opened for reading (status old). Lines end in LF or CR LF (the
+// CR is never part of the line); a last line without terminator still counts.
+class TextFileIn {
+ public:
+  TextFileIn(int unit, std::string path);
+  ~TextFileIn();
+  TextFileIn(const TextFileIn&) = delete;
+  TextFileIn& operator=(const TextFileIn&) = delete;
+
+  // Next line without its terminator; false at the end of the file.
+  bool next_line(std::string& line);
+  // Whole-line input with edit sequence (A) into a text field of n characters: the line's
+  // first n characters, blank-padded. The end of the file is "end-of-file during read".
+  void read_A(char* field, size_t n);
+  void close();
+
+  int unit() const { return unit_; }
+  const std::string& path() const { return path_; }
+  int64_t line_number() const { return line_no_; }  // of the last line returned, from 1
+  [[noreturn]] void fail(std::string_view condition, std::string_view detail = {}) const;
+
+ private:
+  int unit_;
+  std::string path_;
+  std::FILE* f_ = nullptr;
+  int64_t line_no_ = 0;
+};
+
+// Appends text to an existing file, or creates it; used only by tests and tools.
+bool file_exists(const std::string& path);
+
+}  // namespace drav::recio
