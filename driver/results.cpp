@@ -1,0 +1,81 @@
+#include "driver/results.h"
+
+#include <string>
+#include <vector>
+
+#include "params/width.h"
+#include "recio/listout.h"
+#include "recio/text_edit.h"
+
+namespace drav {
+
+void write_matrix_rows(const Matrix& LU, recio::SeqWriter& out) {
+  const int32_t n = LU.order();
+  for (int32_t i = 1; i <= n; ++i) {
+    out.write(LU.row(i), static_cast<size_t>(n) * sizeof(double));
+  }
+}
+
+void write_order(const ZArray<int32_t>& IORD, int32_t NEQ) {
+  recio::TextFileOut f(7, "order.dat");
+  recio::ListWriter w;
+  for (int32_t k = 0; k < NEQ; ++k) w.item(IORD[k]);
+  w.write_to(f);
+  f.close();
+}
+
+void write_status(int32_t ISTAT) {
+  recio::TextFileOut f(3, "drav0.dat");
+  recio::ListWriter().item(ISTAT).write_to(f);
+  f.close();
+}
+
+void write_title_block(const RunHeader& h, recio::TextSink& out) {
+  out.put("");
+  out.put("");
+  out.put(" ***" + text_str(h.TITLE) + std::string(15, ' ') + text_str(h.PROGNM));
+}
+
+char direction_label(int32_t dir, int32_t NDOFN) {
+  switch (dir) {
+    case 1:
+      return 'X';
+    case 2:
+      // With three directions per node, directions 2 and 3 are both labelled Z.
+      return NDOFN == 2 ? 'Y' : 'Z';
+    case 3:
+      return 'Z';
+    default:
+      return ' ';
+  }
+}
+
+namespace {
+
+std::vector<std::string> singular_lines(bool romanian, int32_t ITER, int32_t NODE, char CDIR) {
+  const std::string iter = recio::edit_I(ITER, WIDTH(ITER));
+  const std::string node = recio::edit_I(NODE, WIDTH(NODE));
+  if (romanian) {
+    return {"", "   ITERATIA  NR. " + iter, " ** NODUL: " + node + ",   DIRECTIA: " + CDIR,
+            "    Matricea de rigiditate este singulara."};
+  }
+  return {"", "   ITERATION  NO. " + iter, " ** NODE: " + node + ",   DIRECTION: " + CDIR,
+          "    Stiffness Matrix is singular."};
+}
+
+}  // namespace
+
+void report_singular(const COMPAR& c, const RunHeader& h, const WorkArrays& W, int32_t KSTEP,
+                     recio::TextSink& console) {
+  recio::TextFileOut rep(1, c.report_path(), recio::TextFileOut::Access::Append);
+  write_title_block(h, rep);
+  const int32_t NODE = W.loc_node(KSTEP);
+  const char CDIR = direction_label(W.loc_dir(KSTEP), c.NDOFN);
+  write_title_block(h, console);
+  const auto lines = singular_lines(c.romanian(), c.ITER, NODE, CDIR);
+  for (const auto& l : lines) console.put(l);
+  for (const auto& l : lines) rep.put(l);
+  rep.close();
+}
+
+}  // namespace drav

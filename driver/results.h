@@ -1,0 +1,33 @@
+// The result files of a run and the singular-matrix report.
+#pragma once
+
+#include <cstdint>
+
+#include "params/compar.h"
+#include "params/work.h"
+#include "recio/binrec.h"
+#include "recio/textio.h"
+
+namespace drav {
+
+// The factored matrix, one record of NEQ doubles per row, into the open matrix file.
+void write_matrix_rows(const Matrix& LU, recio::SeqWriter& out);
+
+// order.dat (unit 7): the row order as one free-format write.
+void write_order(const ZArray<int32_t>& IORD, int32_t NEQ);
+
+// drav0.dat (unit 3): the run status as one free-format write.
+void write_status(int32_t ISTAT);
+
+// The two empty records and the title line of the main program's reports.
+void write_title_block(const RunHeader& h, recio::TextSink& out);
+
+// The direction label of a singular equation: X, Y or Z; blank above direction 3.
+char direction_label(int32_t dir, int32_t NDOFN);
+
+// The singular-matrix report for equation KSTEP: title block and four lines, in the chosen
+// language, to the console and appended to the report file (unit 1).
+void report_singular(const COMPAR& c, const RunHeader& h, const WorkArrays& W, int32_t KSTEP,
+                     recio::TextSink& console);
+
+}  // namespace drav
