@@ -11,16 +11,58 @@
 // Every failure ends the run with the fatal report naming the unit and the file. A length word
 // that disagrees with its twin or points past the end of the file is a read error, found
 // before anything is allocated or copied.
+//
+// Byte order: the length words are coded byte by byte, so the framing is the same on any host.
+// Data items are copied as they lie in memory; the files are little-endian, so the items are
+// only right on a little-endian host, which the static_assert below demands.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
+#include <memory>
 #include <string>
+#include <type_traits>
 
+#include "recio/fatal.h"
 #include "recio/textio.h"
 
 namespace drav::recio {
+
+static_assert(std::endian::native == std::endian::little,
+              "record data are copied byte for byte and must be little-endian");
+
+namespace detail {
+
+// A file read by byte offset (64-bit) through its descriptor. Small reads are served from a
+// window of the file, large ones go straight into the caller's memory in big chunks.
+class OffsetFile {
+ public:
+  OffsetFile() = default;
+  ~OffsetFile();
+  OffsetFile(const OffsetFile&) = delete;
+  OffsetFile& operator=(const OffsetFile&) = delete;
+
+  // Opens an existing regular file; returns 0 or the errno value (EISDIR / EINVAL for a
+  // directory / a device or pipe, which would block or have no size).
+  int open(const std::string& path);
+  bool is_open() const { return fd_ >= 0; }
+  int64_t size() const { return size_; }
+  // Reads exactly n bytes at offset off; false (errno set, or 0 for a short file) otherwise.
+  bool read_at(int64_t off, void* dst, size_t n);
+  void close();
+
+ private:
+  int fd_ = -1;
+  int64_t size_ = 0;
+  std::unique_ptr<unsigned char[]> window_;
+  int64_t window_off_ = 0;
+  size_t window_len_ = 0;
+};
+
+}  // namespace detail
 
 // Reads an unformatted sequential file (status old).
 class SeqReader {
@@ -33,21 +75,28 @@ class SeqReader {
   // Consumes one record and copies its first `nbytes` data bytes to `dst`; the rest of the
   // record is skipped. nbytes = 0 skips a record. A record shorter than nbytes is
   // "input statement requires too much data"; no record left is "end-of-file during read".
+  // Every length word of the record is checked before a byte is copied; a damaged frame
+  // (twin lengths differ, bad continuation marks, a length past the end of the file, or 1 to
+  // 3 stray bytes after the last record) is "error during read".
   void read(void* dst, size_t nbytes);
   // Consumes one record and returns its data length (for inspection tools).
   int64_t record_length();
-  bool at_end();  // true when no record follows
+  bool at_end();  // true when no byte follows the last record consumed
   void close();
 
   int unit() const { return unit_; }
   const std::string& path() const { return path_; }
+  int64_t records_read() const { return record_no_; }
 
  private:
+  // Checks the frame of the record at pos_; returns its data length and where it ends.
+  int64_t scan_record(int64_t& end);
+  [[noreturn]] void fail(std::string_view condition, const std::string& detail) const;
+
   int unit_;
   std::string path_;
-  std::FILE* f_ = nullptr;
-  int64_t size_ = 0;   // file size in bytes
-  int64_t pos_ = 0;    // offset of the next record
+  detail::OffsetFile file_;
+  int64_t pos_ = 0;  // offset of the next record
   int64_t record_no_ = 0;
 };
 
@@ -56,8 +105,11 @@ class SeqReader {
 // content. Output is buffered in large blocks.
 class SeqWriter {
  public:
+  // The longest data part of one frame; longer records become subrecord chains.
+  static constexpr int32_t kMaxSubrecord = 2147483639;
+
   SeqWriter(int unit, std::string path, OpenStatus status);
-  ~SeqWriter();
+  ~SeqWriter();  // flushes and closes without a report if close() was not called
   SeqWriter(const SeqWriter&) = delete;
   SeqWriter& operator=(const SeqWriter&) = delete;
 
@@ -66,20 +118,32 @@ class SeqWriter {
   void write(const void* src, size_t nbytes);
   void close();  // a failure is "error during write"
 
+  // Lowers the split point so that tests can build subrecord chains from small records.
+  void set_subrecord_limit(int32_t bytes);
+
   int unit() const { return unit_; }
   const std::string& path() const { return path_; }
 
  private:
   void put(const void* p, size_t n);
+  void flush();
+  void write_out(const unsigned char* p, size_t n);
+  [[noreturn]] void fail(std::string_view condition, const std::string& detail) const;
+
   int unit_;
   std::string path_;
-  std::FILE* f_ = nullptr;
+  int fd_ = -1;
   bool truncate_on_write_ = true;
+  int32_t subrecord_limit_ = kMaxSubrecord;
+  int64_t record_no_ = 0;
+  std::unique_ptr<unsigned char[]> buf_;
+  size_t used_ = 0;
 };
 
 // Reads fixed-length records of a direct-access unformatted file (status old).
 class DirectReader {
  public:
+  // recl_units < 1 cannot describe a record and is an "open failure".
   DirectReader(int unit, std::string path, int32_t recl_units);
   ~DirectReader();
   DirectReader(const DirectReader&) = delete;
@@ -87,35 +151,86 @@ class DirectReader {
 
   // Copies the first `nbytes` bytes of record `recno` (from 1). A record that does not start
   // inside the file is "attempt to access non-existent record"; asking for more bytes than a
-  // record holds is "input statement requires too much data".
+  // record holds is "input statement requires too much data". A last record cut short by the
+  // end of the file, whose requested bytes run past that end, is "end-of-file during read".
   void read(int64_t recno, void* dst, size_t nbytes);
   int64_t record_count() const;  // whole records in the file
+  int64_t record_bytes() const { return reclen_; }
   void close();
+
+  int unit() const { return unit_; }
+  const std::string& path() const { return path_; }
 
  private:
   int unit_;
   std::string path_;
-  std::FILE* f_ = nullptr;
-  int64_t size_ = 0;
+  detail::OffsetFile file_;
   int64_t reclen_ = 0;  // bytes
 };
 
 // Writes a direct-access file (status unknown, replaced from the start); each record is the
 // given bytes followed by zeros up to the record length. Used by the model builder and tests.
+// Records may be written in any order; a record never written reads as zeros.
 class DirectWriter {
  public:
   DirectWriter(int unit, std::string path, int32_t recl_units);
   ~DirectWriter();
   DirectWriter(const DirectWriter&) = delete;
   DirectWriter& operator=(const DirectWriter&) = delete;
+  // recno < 1 is "attempt to access non-existent record"; more bytes than the record length
+  // is "error during write".
   void write(int64_t recno, const void* src, size_t nbytes);
   void close();
 
  private:
+  void pwrite_all(const void* p, size_t n, int64_t off, int64_t recno);
+
   int unit_;
   std::string path_;
-  std::FILE* f_ = nullptr;
+  int fd_ = -1;
   int64_t reclen_ = 0;
 };
+
+// Byte size of `count` items of T, or false when it cannot be represented. A negative count
+// counts as zero, as an array extent does.
+template <class T>
+bool array_bytes(int64_t count, size_t& bytes) {
+  if (count <= 0) {
+    bytes = 0;
+    return true;
+  }
+  constexpr uint64_t kLimit = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  if (static_cast<uint64_t>(count) > kLimit / sizeof(T)) return false;
+  const uint64_t n = static_cast<uint64_t>(count) * sizeof(T);
+  if (n > std::numeric_limits<size_t>::max()) return false;
+  bytes = static_cast<size_t>(n);
+  return true;
+}
+
+// Reads one record into `count` items of T (the first items of the record).
+template <class T>
+void read_array(SeqReader& r, T* dst, int64_t count) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  size_t bytes = 0;
+  if (!array_bytes<T>(count, bytes)) {
+    io_fail(kTooMuchData, r.unit(), r.path(),
+            "record " + std::to_string(r.records_read() + 1) + ": " + std::to_string(count) +
+                " items of " + std::to_string(sizeof(T)) + " bytes exceed any record");
+  }
+  r.read(dst, bytes);
+}
+
+// Writes `count` items of T as one record.
+template <class T>
+void write_array(SeqWriter& w, const T* src, int64_t count) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  size_t bytes = 0;
+  if (!array_bytes<T>(count, bytes)) {
+    io_fail(kWriteError, w.unit(), w.path(),
+            std::to_string(count) + " items of " + std::to_string(sizeof(T)) +
+                " bytes exceed any record");
+  }
+  w.write(src, bytes);
+}
 
 }  // namespace drav::recio

@@ -1,0 +1,495 @@
+// Binary record files: the sequential record framing and fixed-length direct records.
+#include "recio/binrec.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace drav::recio {
+
+static_assert(sizeof(off_t) >= 8, "files over 2 GiB need 64-bit offsets");
+
+namespace {
+
+constexpr size_t kWindowBytes = size_t{1} << 20;  // read window of small reads
+constexpr size_t kWriteBuffer = size_t{1} << 20;  // sequential output buffer
+// One read()/write() call moves at most about 2 GiB on Linux; stay well below.
+constexpr size_t kMaxChunk = size_t{1} << 30;
+
+int32_t get_len(const unsigned char* b) {
+  const uint32_t u =
+      uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
+  return static_cast<int32_t>(u);
+}
+
+void put_len(unsigned char* b, int32_t v) {
+  const auto u = static_cast<uint32_t>(v);
+  b[0] = static_cast<unsigned char>(u);
+  b[1] = static_cast<unsigned char>(u >> 8);
+  b[2] = static_cast<unsigned char>(u >> 16);
+  b[3] = static_cast<unsigned char>(u >> 24);
+}
+
+std::string errno_text(int err) {
+  return err == 0 ? "file is shorter" : std::strerror(err);
+}
+
+// Opens for writing without cutting the file; a pipe without a reader fails instead of
+// blocking. Returns the descriptor or -1 with errno set.
+int open_for_write(const std::string& path, OpenStatus status, bool truncate) {
+  int flags = O_WRONLY | O_CLOEXEC | O_NONBLOCK;
+  if (status == OpenStatus::Unknown) flags |= O_CREAT;
+  if (truncate) flags |= O_TRUNC;
+  const int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) return -1;
+  const int fl = ::fcntl(fd, F_GETFL);
+  if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) < 0) {
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+[[noreturn]] void open_fail(int err, int unit, const std::string& path) {
+  if (err == ENOENT) io_fail(kFileNotFound, unit, path);
+  io_fail(kOpenFailure, unit, path, std::strerror(err));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// detail::OffsetFile
+
+namespace detail {
+
+OffsetFile::~OffsetFile() {
+  close();
+}
+
+int OffsetFile::open(const std::string& path) {
+  close();
+  // O_NONBLOCK so that a named pipe cannot stall the open; it is refused below anyway.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return err;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  }
+  fd_ = fd;
+  size_ = static_cast<int64_t>(st.st_size);
+  window_len_ = 0;
+  return 0;
+}
+
+bool OffsetFile::read_at(int64_t off, void* dst, size_t n) {
+  if (fd_ < 0) {
+    errno = EBADF;
+    return false;
+  }
+  if (n == 0) return true;
+  if (off < 0 || off > size_ || static_cast<uint64_t>(size_ - off) < n) {
+    errno = 0;  // the caller checked the size; the file shrank under us
+    return false;
+  }
+  auto* out = static_cast<unsigned char*>(dst);
+  // Served from the window when it holds the bytes.
+  if (off >= window_off_ && static_cast<uint64_t>(off - window_off_) <= window_len_ &&
+      window_len_ - static_cast<size_t>(off - window_off_) >= n) {
+    std::memcpy(out, window_.get() + (off - window_off_), n);
+    return true;
+  }
+  // Small reads refill the window from `off`; large ones go straight to the caller.
+  unsigned char* target = out;
+  size_t want = n;
+  const bool via_window = n < kWindowBytes / 4;
+  if (via_window) {
+    if (!window_) window_ = std::make_unique<unsigned char[]>(kWindowBytes);
+    want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kWindowBytes), size_ - off));
+    target = window_.get();
+    window_len_ = 0;
+  }
+  size_t got = 0;
+  while (got < want) {
+    const ssize_t r = ::pread(fd_, target + got, std::min(want - got, kMaxChunk),
+                              static_cast<off_t>(off + static_cast<int64_t>(got)));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (r == 0) {
+      errno = 0;
+      break;
+    }
+    got += static_cast<size_t>(r);
+  }
+  if (via_window) {
+    window_off_ = off;
+    window_len_ = got;
+    if (got < n) return false;
+    std::memcpy(out, window_.get(), n);
+    return true;
+  }
+  return got == n;
+}
+
+void OffsetFile::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  size_ = 0;
+  window_len_ = 0;
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------------------------
+// SeqReader
+
+SeqReader::SeqReader(int unit, std::string path) : unit_(unit), path_(std::move(path)) {
+  if (const int err = file_.open(path_); err != 0) open_fail(err, unit_, path_);
+}
+
+SeqReader::~SeqReader() = default;
+
+void SeqReader::fail(std::string_view condition, const std::string& detail) const {
+  io_fail(condition, unit_, path_, detail);
+}
+
+// Walks the subrecord chain of the record at pos_ and checks every length word; nothing is
+// copied yet. The chain cannot run longer than the file, so the walk always ends.
+int64_t SeqReader::scan_record(int64_t& end) {
+  const int64_t size = file_.size();
+  const int64_t recno = record_no_ + 1;
+  auto where = [&](int64_t off) {
+    return "record " + std::to_string(recno) + " at byte " + std::to_string(off) + ": ";
+  };
+  if (!file_.is_open()) fail(kReadError, "file is not open");
+  if (pos_ >= size) fail(kEndOfFile, "no record " + std::to_string(recno));
+
+  int64_t total = 0;
+  int64_t off = pos_;
+  for (bool first = true;; first = false) {
+    unsigned char w[4];
+    if (size - off < 4) {
+      fail(kReadError,
+           where(off) + (first ? std::to_string(size - off) + " stray bytes after the last record"
+                               : "continuation subrecord missing"));
+    }
+    if (!file_.read_at(off, w, 4)) fail(kReadError, where(off) + errno_text(errno));
+    const int32_t lead = get_len(w);
+    const int64_t len = lead < 0 ? -int64_t{lead} : int64_t{lead};
+    if (len > size - off - 8) {
+      fail(kReadError, where(off) + "length " + std::to_string(lead) + " runs past the end (" +
+                           std::to_string(size) + " bytes)");
+    }
+    const int64_t toff = off + 4 + len;
+    if (!file_.read_at(toff, w, 4)) fail(kReadError, where(toff) + errno_text(errno));
+    const int32_t trail = get_len(w);
+    const int64_t tlen = trail < 0 ? -int64_t{trail} : int64_t{trail};
+    if (tlen != len) {
+      fail(kReadError, where(toff) + "trailing length " + std::to_string(trail) +
+                           " does not match leading length " + std::to_string(lead));
+    }
+    // A zero length carries no mark; it is a plain frame in the first subrecord and a valid
+    // (empty) continuation only when the mark cannot be shown.
+    if (first && trail < 0) {
+      fail(kReadError, where(toff) + "trailing length " + std::to_string(trail) +
+                           " marks a continuation, but no subrecord precedes it");
+    }
+    if (!first && trail > 0) {
+      fail(kReadError, where(toff) + "trailing length " + std::to_string(trail) +
+                           " lacks the continuation mark the previous subrecord announced");
+    }
+    total += len;
+    off = toff + 4;
+    if (lead >= 0) break;
+  }
+  end = off;
+  return total;
+}
+
+void SeqReader::read(void* dst, size_t nbytes) {
+  int64_t end = 0;
+  const int64_t total = scan_record(end);
+  const int64_t recno = record_no_ + 1;
+  if (static_cast<uint64_t>(total) < nbytes) {
+    fail(kTooMuchData, "record " + std::to_string(recno) + " holds " + std::to_string(total) +
+                           " bytes, " + std::to_string(nbytes) + " requested");
+  }
+  // The frame is sound: copy the first nbytes data bytes, subrecord by subrecord.
+  auto* out = static_cast<unsigned char*>(dst);
+  size_t copied = 0;
+  int64_t off = pos_;
+  while (copied < nbytes) {
+    unsigned char w[4];
+    if (!file_.read_at(off, w, 4)) fail(kReadError, errno_text(errno));
+    const int32_t lead = get_len(w);
+    const int64_t len = lead < 0 ? -int64_t{lead} : int64_t{lead};
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(len, nbytes - copied));
+    if (!file_.read_at(off + 4, out + copied, take)) {
+      fail(kReadError, "record " + std::to_string(recno) + ": " + errno_text(errno));
+    }
+    copied += take;
+    off += len + 8;
+  }
+  pos_ = end;
+  record_no_ = recno;
+}
+
+int64_t SeqReader::record_length() {
+  int64_t end = 0;
+  const int64_t total = scan_record(end);
+  pos_ = end;
+  ++record_no_;
+  return total;
+}
+
+bool SeqReader::at_end() {
+  return pos_ >= file_.size();
+}
+
+void SeqReader::close() {
+  file_.close();
+}
+
+// ---------------------------------------------------------------------------------------------
+// SeqWriter
+
+SeqWriter::SeqWriter(int unit, std::string path, OpenStatus status)
+    : unit_(unit), path_(std::move(path)) {
+  fd_ = open_for_write(path_, status, false);
+  if (fd_ < 0) open_fail(errno, unit_, path_);
+  // Only a regular file can be (and needs to be) cut at the first write; a directory cannot
+  // be opened for writing at all.
+  struct stat st {};
+  truncate_on_write_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+SeqWriter::~SeqWriter() {
+  if (fd_ < 0) return;
+  // Best effort: a run that ends by a fatal report still leaves the complete records.
+  if (used_ > 0) {
+    size_t done = 0;
+    while (done < used_) {
+      const ssize_t r = ::write(fd_, buf_.get() + done, used_ - done);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      done += static_cast<size_t>(r);
+    }
+  }
+  ::close(fd_);
+}
+
+void SeqWriter::fail(std::string_view condition, const std::string& detail) const {
+  io_fail(condition, unit_, path_, detail);
+}
+
+void SeqWriter::set_subrecord_limit(int32_t bytes) {
+  subrecord_limit_ = std::clamp(bytes, int32_t{1}, kMaxSubrecord);
+}
+
+void SeqWriter::write(const void* src, size_t nbytes) {
+  if (fd_ < 0) fail(kWriteError, "file is not open");
+  if (truncate_on_write_) {
+    // The first record replaces whatever the file held.
+    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
+      fail(kWriteError, std::string("cannot replace the old content: ") + std::strerror(errno));
+    }
+    truncate_on_write_ = false;
+  }
+  ++record_no_;
+  const auto* p = static_cast<const unsigned char*>(src);
+  const auto limit = static_cast<size_t>(subrecord_limit_);
+  size_t left = nbytes;
+  bool first = true;
+  // At least one frame, so that an empty record is written as two zero lengths.
+  do {
+    const size_t n = std::min(left, limit);
+    const bool more = left > n;
+    const auto len = static_cast<int32_t>(n);
+    unsigned char w[4];
+    put_len(w, more ? -len : len);
+    put(w, 4);
+    put(p, n);
+    put_len(w, first ? len : -len);
+    put(w, 4);
+    p += n;
+    left -= n;
+    first = false;
+  } while (left > 0);
+}
+
+void SeqWriter::put(const void* p, size_t n) {
+  if (n == 0) return;
+  if (!buf_) buf_ = std::make_unique<unsigned char[]>(kWriteBuffer);
+  if (n > kWriteBuffer - used_) {
+    flush();
+    if (n >= kWriteBuffer) {
+      write_out(static_cast<const unsigned char*>(p), n);
+      return;
+    }
+  }
+  std::memcpy(buf_.get() + used_, p, n);
+  used_ += n;
+}
+
+void SeqWriter::flush() {
+  const size_t n = used_;
+  used_ = 0;  // dropped on failure too, so the destructor does not retry
+  write_out(buf_.get(), n);
+}
+
+void SeqWriter::write_out(const unsigned char* p, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t r = ::write(fd_, p + done, std::min(n - done, kMaxChunk));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      const int err = r < 0 ? errno : ENOSPC;
+      fail(kWriteError, "record " + std::to_string(record_no_) + ": " + std::strerror(err));
+    }
+    done += static_cast<size_t>(r);
+  }
+}
+
+void SeqWriter::close() {
+  if (fd_ < 0) return;
+  try {
+    if (used_ > 0) flush();
+  } catch (...) {
+    ::close(fd_);
+    fd_ = -1;
+    throw;
+  }
+  const int r = ::close(fd_);
+  fd_ = -1;
+  if (r != 0 && errno != EINTR) fail(kWriteError, std::string("close: ") + std::strerror(errno));
+}
+
+// ---------------------------------------------------------------------------------------------
+// DirectReader
+
+DirectReader::DirectReader(int unit, std::string path, int32_t recl_units)
+    : unit_(unit), path_(std::move(path)) {
+  if (const int err = file_.open(path_); err != 0) open_fail(err, unit_, path_);
+  if (recl_units < 1) {
+    file_.close();
+    io_fail(kOpenFailure, unit_, path_,
+            "record length " + std::to_string(recl_units) + " is not positive");
+  }
+  reclen_ = int64_t{4} * recl_units;
+}
+
+DirectReader::~DirectReader() = default;
+
+void DirectReader::read(int64_t recno, void* dst, size_t nbytes) {
+  const std::string rec = "record " + std::to_string(recno);
+  if (!file_.is_open()) io_fail(kReadError, unit_, path_, "file is not open");
+  // (recno-1)*reclen may overflow only for a record far beyond any file.
+  if (recno < 1 || recno - 1 >= file_.size() / reclen_ + 1 ||
+      (recno - 1) * reclen_ >= file_.size()) {
+    io_fail(kNoRecord, unit_, path_,
+            rec + ", file holds " + std::to_string(file_.size()) + " bytes");
+  }
+  if (nbytes > static_cast<uint64_t>(reclen_)) {
+    io_fail(kTooMuchData, unit_, path_,
+            rec + ": " + std::to_string(nbytes) + " bytes requested, records hold " +
+                std::to_string(reclen_));
+  }
+  const int64_t start = (recno - 1) * reclen_;
+  // A last record cut short by the end of the file: its start exists, its data do not.
+  if (static_cast<uint64_t>(file_.size() - start) < nbytes) {
+    io_fail(kEndOfFile, unit_, path_,
+            rec + " is cut short at byte " + std::to_string(file_.size()));
+  }
+  if (!file_.read_at(start, dst, nbytes)) {
+    io_fail(kReadError, unit_, path_, rec + ": " + errno_text(errno));
+  }
+}
+
+int64_t DirectReader::record_count() const {
+  return file_.size() / reclen_;
+}
+
+void DirectReader::close() {
+  file_.close();
+}
+
+// ---------------------------------------------------------------------------------------------
+// DirectWriter
+
+DirectWriter::DirectWriter(int unit, std::string path, int32_t recl_units)
+    : unit_(unit), path_(std::move(path)) {
+  if (recl_units < 1) {
+    io_fail(kOpenFailure, unit_, path_,
+            "record length " + std::to_string(recl_units) + " is not positive");
+  }
+  reclen_ = int64_t{4} * recl_units;
+  fd_ = open_for_write(path_, OpenStatus::Unknown, true);
+  if (fd_ < 0) open_fail(errno, unit_, path_);
+}
+
+DirectWriter::~DirectWriter() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void DirectWriter::pwrite_all(const void* p, size_t n, int64_t off, int64_t recno) {
+  const auto* b = static_cast<const unsigned char*>(p);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t r = ::pwrite(fd_, b + done, std::min(n - done, kMaxChunk),
+                               static_cast<off_t>(off + static_cast<int64_t>(done)));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      const int err = r < 0 ? errno : ENOSPC;
+      io_fail(kWriteError, unit_, path_,
+              "record " + std::to_string(recno) + ": " + std::strerror(err));
+    }
+    done += static_cast<size_t>(r);
+  }
+}
+
+void DirectWriter::write(int64_t recno, const void* src, size_t nbytes) {
+  if (fd_ < 0) io_fail(kWriteError, unit_, path_, "file is not open");
+  if (recno < 1 || recno - 1 > std::numeric_limits<int64_t>::max() / reclen_ - 1) {
+    io_fail(kNoRecord, unit_, path_, "record " + std::to_string(recno));
+  }
+  if (nbytes > static_cast<uint64_t>(reclen_)) {
+    io_fail(kWriteError, unit_, path_,
+            "record " + std::to_string(recno) + ": " + std::to_string(nbytes) +
+                " bytes do not fit in a record of " + std::to_string(reclen_));
+  }
+  const int64_t start = (recno - 1) * reclen_;
+  pwrite_all(src, nbytes, start, recno);
+  static constexpr unsigned char kZeros[4096] = {};
+  int64_t off = start + static_cast<int64_t>(nbytes);
+  const int64_t end = start + reclen_;
+  while (off < end) {
+    const auto n = static_cast<size_t>(std::min<int64_t>(end - off, sizeof kZeros));
+    pwrite_all(kZeros, n, off, recno);
+    off += static_cast<int64_t>(n);
+  }
+}
+
+void DirectWriter::close() {
+  if (fd_ < 0) return;
+  const int r = ::close(fd_);
+  fd_ = -1;
+  if (r != 0 && errno != EINTR) {
+    io_fail(kWriteError, unit_, path_, std::string("close: ") + std::strerror(errno));
+  }
+}
+
+}  // namespace drav::recio
