@@ -22,13 +22,27 @@ void SWAP_ROW(int32_t N, Matrix& LU, int32_t* IORD, int32_t R1, int32_t R2);
 // A_II = LU(k,k) - sum over m=1..k-1 of LU(m,k)*LU(k,m), rounded to single precision; k >= 2.
 void COMPUTE_A_II(int32_t N, const Matrix& LU, int32_t KSTEP, float& A_II);
 
-// The pivot step for column k = KSTEP (1 <= k <= N-1).
+// The pivot step for column k = KSTEP (1 <= k <= N-1). Each candidate row i = k..N is
+// exchanged into row k, its diagonal value (A_II, single precision) is computed and the row is
+// exchanged back; the first row with the largest |A_II| (strict >, from 0.0) is then brought to
+// row k. A column whose candidates are all zero or NaN changes nothing.
 void APVT(Matrix& LU, int32_t N, int32_t* IORD, int32_t KSTEP);
 
+// The same pivot step without the trial exchanges: each candidate is evaluated where its row
+// stands. Same sums, same order, same rounding, so LU and IORD come out identical bit for bit.
+void APVT_DIRECT(Matrix& LU, int32_t N, int32_t* IORD, int32_t KSTEP);
+
 // Factors LU in place. IERR: 0 after a complete factorization (KSTEP = N+1), -1 when a pivot
-// fell below PIVTOL (KSTEP = the failing step). The failure record goes to the report file
-// c.report_path() (appended, unit 1) and, at step 1, also to `console`.
-void LUDECOMP(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
-              const COMPAR& c, recio::TextSink& console);
+// fell below PIVTOL or is not a number (KSTEP = the failing step). The failure record goes to
+// the report file c.report_path() (appended, unit 1) and, at step 1, also to `console`.
+// N < 1 is an empty system: IERR = 0, KSTEP = 1, LU and IORD untouched. LU must have order
+// at least N and IORD room for N entries.
+void LUDECOMP(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP, const COMPAR& c,
+              recio::TextSink& console);
+
+// LUDECOMP with APVT_DIRECT as its pivot step: identical results and records, without the
+// data movement of the trial exchanges.
+void LUDECOMP_DIRECT(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
+                     const COMPAR& c, recio::TextSink& console);
 
 }  // namespace drav

@@ -1,0 +1,91 @@
+// Helpers shared by the factorization tests.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "params/compar.h"
+#include "params/work.h"
+
+namespace drav::testing_factor {
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "drav-factor-XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data()) != nullptr) path_ = buf.data();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline std::string read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void write_bytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+// A parameter block whose report file path is `path` (blank-padded as read from its line).
+inline COMPAR with_report(const std::string& path) {
+  COMPAR c;
+  c.REPFIL.fill(' ');
+  std::memcpy(c.REPFIL.data(), path.data(), std::min(path.size(), c.REPFIL.size()));
+  return c;
+}
+
+// Builds a matrix from rows given as lists.
+inline Matrix make_matrix(std::initializer_list<std::initializer_list<double>> rows) {
+  Matrix a;
+  a.allocate(static_cast<int32_t>(rows.size()));
+  int32_t i = 1;
+  for (const auto& r : rows) {
+    int32_t j = 1;
+    for (double v : r) a(i, j++) = v;
+    ++i;
+  }
+  return a;
+}
+
+inline uint64_t bits(double v) {
+  uint64_t u;
+  std::memcpy(&u, &v, sizeof u);
+  return u;
+}
+
+// True when a and b hold the same N x N values bit for bit.
+inline bool same_bits(const Matrix& a, const Matrix& b, int32_t n) {
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = 1; j <= n; ++j)
+      if (bits(a(i, j)) != bits(b(i, j))) return false;
+  return true;
+}
+
+inline void copy_matrix(const Matrix& from, Matrix& to, int32_t n) {
+  to.allocate(n);
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = 1; j <= n; ++j) to(i, j) = from(i, j);
+}
+
+}  // namespace drav::testing_factor
