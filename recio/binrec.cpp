@@ -16,7 +16,9 @@ static_assert(sizeof(off_t) >= 8, "files over 2 GiB need 64-bit offsets");
 
 namespace {
 
-constexpr size_t kWindowBytes = size_t{1} << 20;  // read window of small reads
+// Window of small reads. Kept small because skipping a long record costs one window fill at
+// each of its length words.
+constexpr size_t kWindowBytes = size_t{64} << 10;
 constexpr size_t kWriteBuffer = size_t{1} << 20;  // sequential output buffer
 // One read()/write() call moves at most about 2 GiB on Linux; stay well below.
 constexpr size_t kMaxChunk = size_t{1} << 30;

@@ -37,7 +37,7 @@ static_assert(std::endian::native == std::endian::little,
 namespace detail {
 
 // A file read by byte offset (64-bit) through its descriptor. Small reads are served from a
-// window of the file, large ones go straight into the caller's memory in big chunks.
+// window of the file (64 KiB), large ones go straight into the caller's memory in big chunks.
 class OffsetFile {
  public:
   OffsetFile() = default;
