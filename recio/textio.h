@@ -85,15 +85,19 @@ class TextFileIn {
   const std::string& path() const { return path_; }
   int64_t line_number() const { return line_no_; }  // of the last line returned, from 1
   [[noreturn]] void fail(std::string_view condition, std::string_view detail = {}) const;
+  // "end-of-file during read", telling where the file ended.
+  [[noreturn]] void fail_eof() const;
 
  private:
   int unit_;
   std::string path_;
   std::FILE* f_ = nullptr;
   int64_t line_no_ = 0;
+  char* buf_ = nullptr;  // line buffer of getline(), grown as needed
+  size_t cap_ = 0;
 };
 
-// Appends text to an existing file, or creates it; used only by tests and tools.
+// True when something exists at `path` (a file, or anything else the system can stat).
 bool file_exists(const std::string& path);
 
 }  // namespace drav::recio

@@ -1,0 +1,217 @@
+#include "recio/textio.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "recio/fatal.h"
+
+namespace drav::recio {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh directory under the system's temporary directory, removed with its content.
+class TempDir {
+ public:
+  TempDir() {
+    static std::atomic<int> seq{0};
+    dir_ = fs::temp_directory_path() /
+           ("drav-textio-" + std::to_string(::getpid()) + "-" + std::to_string(seq++));
+    fs::create_directories(dir_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(path(name), std::ios::binary) << bytes;
+    return path(name);
+  }
+  std::string read(const std::string& name) const {
+    std::ifstream f(path(name), std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+
+ private:
+  fs::path dir_;
+};
+
+template <class F>
+std::string fatal_text(F&& f) {
+  try {
+    f();
+  } catch (const FatalError& e) {
+    return e.what();
+  }
+  return "(no failure)";
+}
+
+TEST(FatalTest, MessageForm) {
+  EXPECT_EQ(io_message(kOpenFailure, 3, "AA.UNF"), "open failure, unit 3, file AA.UNF");
+  EXPECT_EQ(io_message(kReadError, 2, "x0.UNF", "record 4"),
+            "error during read, unit 2, file x0.UNF (record 4)");
+  EXPECT_EQ(fatal_text([] { io_fail(kEndOfFile, 11, "temp.dat"); }),
+            "end-of-file during read, unit 11, file temp.dat");
+  EXPECT_EQ(fatal_text([] { fail(kSizeOverflow); }),
+            "Cannot allocate array - overflow on array size calculation.");
+}
+
+TEST(TextFileInTest, LineEnds) {
+  struct Case {
+    std::string bytes;
+    std::vector<std::string> lines;
+  };
+  const std::vector<Case> cases = {
+      {"", {}},
+      {"\n", {""}},
+      {"a\nb\n", {"a", "b"}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\r\n\r\nb", {"a", "", "b"}},  // last line without terminator
+      {"a\nb\r", {"a", "b"}},          // CR at the very end of the file
+      {"a\r\r\n", {"a\r"}},            // only the CR before LF belongs to the terminator
+      {"  x y  \n", {"  x y  "}},
+      {std::string("x\0y\n", 4), {std::string("x\0y", 3)}},
+  };
+  TempDir t;
+  for (const auto& c : cases) {
+    std::string p = t.write("in.txt", c.bytes);
+    TextFileIn in(2, p);
+    std::vector<std::string> got;
+    std::string line;
+    while (in.next_line(line)) got.push_back(line);
+    EXPECT_EQ(got, c.lines) << "input: " << c.bytes;
+    EXPECT_EQ(in.line_number(), static_cast<int64_t>(c.lines.size()));
+  }
+}
+
+TEST(TextFileInTest, VeryLongLine) {
+  TempDir t;
+  std::string big(3'000'000, 'q');
+  std::string p = t.write("long.txt", big + "\r\nend");
+  TextFileIn in(2, p);
+  std::string line;
+  ASSERT_TRUE(in.next_line(line));
+  EXPECT_EQ(line.size(), big.size());
+  ASSERT_TRUE(in.next_line(line));
+  EXPECT_EQ(line, "end");
+  EXPECT_FALSE(in.next_line(line));
+}
+
+TEST(TextFileInTest, ReadAPadsCutsAndReportsEnd) {
+  TempDir t;
+  std::string p = t.write("a.txt", "abc\r\n0123456789XYZ\n\n");
+  TextFileIn in(2, p);
+  char f[10];
+  in.read_A(f, 10);
+  EXPECT_EQ(std::string(f, 10), "abc       ");
+  in.read_A(f, 10);
+  EXPECT_EQ(std::string(f, 10), "0123456789");
+  in.read_A(f, 10);
+  EXPECT_EQ(std::string(f, 10), std::string(10, ' '));
+  EXPECT_EQ(fatal_text([&] { in.read_A(f, 10); }),
+            "end-of-file during read, unit 2, file " + p + " (the file ends after line 3)");
+}
+
+TEST(TextFileInTest, OpenFailures) {
+  TempDir t;
+  EXPECT_EQ(fatal_text([&] { TextFileIn in(11, t.path("temp.dat")); }),
+            "file not found, unit 11, file " + t.path("temp.dat"));
+  std::string dir = t.path("sub");
+  fs::create_directory(dir);
+  EXPECT_EQ(
+      fatal_text([&] { TextFileIn in(11, dir); }).rfind("open failure, unit 11, file " + dir, 0),
+      0u);
+}
+
+TEST(TextFileOutTest, SequentialKeepsContentUntilFirstWrite) {
+  TempDir t;
+  std::string p = t.write("r.dat", "old 1\r\nold 2\r\n");
+  {
+    TextFileOut out(7, p);
+    out.close();
+  }
+  EXPECT_EQ(t.read("r.dat"), "old 1\r\nold 2\r\n");
+  {
+    TextFileOut out(7, p);
+    out.put("new");
+    out.put("");
+    out.close();
+  }
+  EXPECT_EQ(t.read("r.dat"), "new\r\n\r\n");
+  {
+    TextFileOut out(7, t.path("created.dat"));  // status unknown creates
+  }
+  EXPECT_TRUE(file_exists(t.path("created.dat")));
+  EXPECT_EQ(t.read("created.dat"), "");
+}
+
+TEST(TextFileOutTest, AppendAddsAfterExistingLinesAndCreates) {
+  TempDir t;
+  std::string p = t.write("rep.txt", "line 1\r\n");
+  {
+    TextFileOut out(1, p, TextFileOut::Access::Append);
+    out.put("line 2");
+    out.close();
+  }
+  {
+    TextFileOut out(1, p, TextFileOut::Access::Append);
+    out.put(" line 3 ");
+    out.close();
+  }
+  EXPECT_EQ(t.read("rep.txt"), "line 1\r\nline 2\r\n line 3 \r\n");
+  std::string q = t.path("new.txt");
+  {
+    TextFileOut out(1, q, TextFileOut::Access::Append);
+    out.put("first");
+    out.close();
+  }
+  EXPECT_EQ(t.read("new.txt"), "first\r\n");
+}
+
+TEST(TextFileOutTest, Failures) {
+  TempDir t;
+  std::string missing = t.path("missing.dat");
+  EXPECT_EQ(fatal_text([&] {
+              TextFileOut out(3, missing, TextFileOut::Access::Sequential, OpenStatus::Old);
+            }),
+            "file not found, unit 3, file " + missing);
+  EXPECT_FALSE(file_exists(missing));
+  std::string nodir = t.path("no/such/dir.dat");
+  EXPECT_EQ(fatal_text([&] {
+              TextFileOut out(7, nodir);
+            }).rfind("open failure, unit 7, file " + nodir, 0),
+            0u);
+  if (file_exists("/dev/full")) {
+    // The buffered write only fails when it reaches the device, at close.
+    EXPECT_EQ(fatal_text([&] {
+                TextFileOut out(15, "/dev/full");
+                out.put("x");
+                out.close();
+              }).rfind("error during write, unit 15, file /dev/full", 0),
+              0u);
+  }
+}
+
+TEST(SinkTest, RecordsEndInCrLf) {
+  StringSink s;
+  s.put("a b ");
+  s.put("");
+  EXPECT_EQ(s.text(), "a b \r\n\r\n");
+  testing::internal::CaptureStdout();
+  ConsoleSink c;
+  c.put(" DRAV");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), " DRAV\r\n");
+}
+
+}  // namespace
+}  // namespace drav::recio
