@@ -3,22 +3,62 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "params/compar.h"
 #include "params/work.h"
 
+namespace drav::recio {
+class TextSink;
+}
+
 namespace drav {
 
-// True when node NODE has a nonzero (or NaN) elastic support value in some direction.
+// True when node NODE has a nonzero (or NaN) elastic support value in some direction
+// 1..NDOFN; false when NDOFN <= 0.
 bool ELASTIC(const COMPAR& c, int32_t NODE);
 
-// Entry (I,J) of the system matrix; 0.0 outside the upper half band. Refills W.IEL.
+// Entry (I,J) of the system matrix: 0.0 unless I <= J <= I+NBAND-1. For two equations of one
+// node, the sum of the terms of every connected element with state >= 0, minus the node's
+// spring once per connected element (any state) when the directions agree. For two nodes, the
+// negated term of the first element in NODEI's list that joins them with state >= 0, the loop
+// stopping there (so springs subtracted for earlier negative-state elements are discarded).
+//
+// The element list of NODEI is read in place from W.NEI; W.IEL is not used and W is not
+// changed. The inputs must be in range (check_model): I and J in 1..NEQ, the nodes and
+// directions of LOC inside the model, element numbers of the list in 0..NUMEL. Divisions by
+// VMOD and S0 are not guarded: a zero gives an infinite or NaN entry (see check_finite).
 double AA(const COMPAR& c, WorkArrays& W, int32_t I, int32_t J);
 
-// Fills A (NEQ x NEQ) with the symmetric band matrix and writes the stiffness report.
+// Ends the run with a fatal report when the model arrays do not fit what AA and GENLU read:
+// A is not NEQ x NEQ, LOC is short or names a node or direction outside the model, the element
+// list of an equation's node is short or names an element outside 1..NUMEL, or an element
+// or support array is shorter than the model sizes say. GENLU calls it first.
+void check_model(const COMPAR& c, const WorkArrays& W, const Matrix& A);
+
+// Fills A (NEQ x NEQ) with the symmetric band matrix: A(I,J) = AA(min(I,J), max(I,J)) when
+// |I-J| < NBAND, 0.0 otherwise, the lower triangle an exact copy of the upper. Every entry is
+// written exactly once, so A need not be cleared beforehand (a fresh matrix is not written
+// twice). Then writes the stiffness report (WRITESTIFFNESSMATRIX).
 void GENLU(const COMPAR& c, WorkArrays& W, Matrix& A);
 
-// Writes the stiffness report "rig-case<n>.dat" for the load case read from temp.dat.
+// Ends the run with a fatal report when an entry of the upper triangle of A is not a finite
+// number (for example an active element of zero length), naming the first such entry in row
+// order: its equations with their nodes and directions. Called after GENLU, before the
+// factorization.
+void check_finite(const COMPAR& c, const WorkArrays& W, const Matrix& A);
+
+// Name of the stiffness report for load case NCASE: "rig-case", the case written as (I2) when
+// NCASE > 9 and as (I1) otherwise, without trailing blanks, then ".dat" ("rig-case7.dat",
+// "rig-case12.dat", "rig-case**.dat" for 100 and more, "rig-case*.dat" for negative cases).
+std::string rig_file_name(int32_t NCASE);
+
+// The stiffness report's lines: the title (Romanian or English by LANG), the half band width,
+// then for each row I one empty line and A(I,I..NEQ) as (1P,G17.7) fields, MIN(NEQ,6) a line.
+void write_stiffness_report(const COMPAR& c, const Matrix& A, recio::TextSink& out);
+
+// Reads the load case from temp.dat (unit 11) and writes the stiffness report into
+// rig_file_name(case) (unit 15, rewritten from the start).
 void WRITESTIFFNESSMATRIX(const COMPAR& c, const Matrix& A);
 
 }  // namespace drav

@@ -1,0 +1,180 @@
+// The system matrix: element contributions, band assembly and the checks around them.
+#include "assembly/genlu.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "recio/fatal.h"
+
+namespace drav {
+
+namespace {
+
+std::string eq_text(const WorkArrays& W, int32_t k) {
+  return "equation " + std::to_string(k) + ", node " + std::to_string(W.loc_node(k)) +
+         ", direction " + std::to_string(W.loc_dir(k));
+}
+
+std::string value_text(double v) {
+  if (std::isnan(v)) return "NaN";
+  return v > 0 ? "Infinity" : "-Infinity";
+}
+
+// Fails when `arr` holds fewer than `need` entries.
+template <class T>
+void need_size(const ZArray<T>& arr, int64_t need, const char* name) {
+  if (need > 0 && arr.size() < need) {
+    recio::fail(std::string("matrix generation: array ") + name + " holds " +
+                std::to_string(arr.size()) + " entries, the model needs " + std::to_string(need));
+  }
+}
+
+}  // namespace
+
+bool ELASTIC(const COMPAR& c, int32_t NODE) {
+  for (int32_t d = 1; d <= c.NDOFN; ++d) {
+    // A NaN compares unequal too, and counts as a support.
+    if (c.elsup(NODE, d) != 0.0f) return true;
+  }
+  return false;
+}
+
+double AA(const COMPAR& c, WorkArrays& W, int32_t I, int32_t J) {
+  if (J < I || static_cast<int64_t>(J) > static_cast<int64_t>(I) + c.NBAND - 1) return 0.0;
+
+  const int32_t NODEI = W.loc_node(I), DIRI = W.loc_dir(I);
+  const int32_t NODEJ = W.loc_node(J), DIRJ = W.loc_dir(J);
+  const float DELTA = DIRI == DIRJ ? 1.0f : 0.0f;
+  // The support value is the same for every element of the loop: look it up once.
+  const bool spring = DIRI == DIRJ && ELASTIC(c, NODEI);
+  const double SPR = spring ? static_cast<double>(c.elsup(NODEI, DIRI)) : 0.0;
+  const int32_t NDOFN = c.NDOFN;
+
+  // The element list of NODEI, read in place rather than copied to a scratch row.
+  const int32_t* IEL = W.NEI.data() + static_cast<int64_t>(NODEI - 1) * c.NEMAX;
+  double RES = 0.0;
+  for (int32_t KE = 0; KE < c.NEMAX; ++KE) {
+    const int32_t IE = IEL[KE];
+    if (IE == 0) continue;  // empty slots may sit between used ones
+    const int32_t e = IE - 1;
+    const int32_t NIE = W.NI[e], NFE = W.NF[e];
+    if (NODEI != NIE && NODEI != NFE) continue;
+    if (NODEJ != NODEI && NODEJ != NIE && NODEJ != NFE) continue;
+
+    // Subtracted for every connected element, whatever its state.
+    if (spring) RES = RES - SPR;
+    if (W.IND[e] < 0) continue;
+
+    const int64_t base = static_cast<int64_t>(e) * NDOFN;
+    const double VI = W.V[base + DIRI - 1], VJ = W.V[base + DIRJ - 1];
+    const double VMOD = W.VMOD[e], TE = W.T[e];
+    const double S0 = static_cast<double>(W.S0[e]);
+    const double D = static_cast<double>(DELTA);
+    double U;
+    // Evaluated strictly left to right as written; the results must not change by a bit.
+    if (W.IND[e] == 0) {
+      const double EA = static_cast<double>(W.AL0[e]) * W.YY[e] * static_cast<double>(W.A0[e]);
+      U = ((EA - TE) * VI * VJ / (VMOD * VMOD) + D * TE) / S0;
+    } else {
+      U = (D - VI * VJ / (VMOD * VMOD)) * TE / S0;
+    }
+
+    if (NODEJ == NODEI) {
+      RES = RES + U;
+    } else {
+      // Between two nodes only the first joining active element counts.
+      RES = -U;
+      break;
+    }
+  }
+  return RES;
+}
+
+void check_model(const COMPAR& c, const WorkArrays& W, const Matrix& A) {
+  const int32_t NEQ = std::max(c.NEQ, 0);
+  if (A.order() != NEQ) {
+    recio::fail("matrix generation: the matrix has order " + std::to_string(A.order()) +
+                ", the model has " + std::to_string(NEQ) + " equations");
+  }
+  if (NEQ == 0) return;
+
+  const int64_t NNODE = std::max(c.NNODE, 0), NDOFN = std::max(c.NDOFN, 0);
+  const int64_t NUMEL = std::max(c.NUMEL, 0), NEMAX = std::max(c.NEMAX, 0);
+  need_size(W.LOC, 2 * static_cast<int64_t>(NEQ), "LOC");
+  need_size(W.NEI, NNODE * NEMAX, "NEI");
+  need_size(c.ELSUP, NNODE * NDOFN, "ELSUP");
+  need_size(W.NI, NUMEL, "NI");
+  need_size(W.NF, NUMEL, "NF");
+  need_size(W.IND, NUMEL, "IND");
+  need_size(W.A0, NUMEL, "A0");
+  need_size(W.S0, NUMEL, "S0");
+  need_size(W.AL0, NUMEL, "AL0");
+  need_size(W.VMOD, NUMEL, "VMOD");
+  need_size(W.YY, NUMEL, "YY");
+  need_size(W.T, NUMEL, "T");
+  need_size(W.V, NUMEL * NDOFN, "V");
+
+  for (int32_t k = 1; k <= NEQ; ++k) {
+    const int32_t n = W.loc_node(k), d = W.loc_dir(k);
+    if (n < 1 || n > NNODE || d < 1 || d > NDOFN) {
+      recio::fail("matrix generation: equation " + std::to_string(k) + " has node " +
+                  std::to_string(n) + ", direction " + std::to_string(d) + ", outside the " +
+                  std::to_string(NNODE) + " nodes and " + std::to_string(NDOFN) +
+                  " directions of the model");
+    }
+    // Only the lists of nodes that carry an equation are ever read.
+    const int32_t* list = W.NEI.data() + (n - 1) * NEMAX;
+    for (int64_t j = 0; j < NEMAX; ++j) {
+      if (list[j] < 0 || list[j] > NUMEL) {
+        recio::fail("matrix generation: node " + std::to_string(n) + ", slot " +
+                    std::to_string(j + 1) + " of the node-element list names element " +
+                    std::to_string(list[j]) + ", outside 1.." + std::to_string(NUMEL));
+      }
+    }
+  }
+}
+
+void GENLU(const COMPAR& c, WorkArrays& W, Matrix& A) {
+  check_model(c, W, A);
+  const int32_t NEQ = std::max(c.NEQ, 0);
+  // Entries with |I-J| >= NBAND are zero; a band of 0 or less leaves the whole matrix zero.
+  const int64_t NB = c.NBAND;
+
+  for (int32_t I = 1; I <= NEQ; ++I) {
+    double* row = A.row(I);
+    // Columns 1..lo-1 and hi+1..NEQ lie outside the band.
+    const int64_t lo = std::max<int64_t>(1, I - NB + 1);
+    const int64_t hi = std::min<int64_t>(NEQ, I + NB - 1);
+    // Below the diagonal: zeros, then the band copied from the rows above (already final).
+    const int64_t band_lo = std::min<int64_t>(lo, I);
+    std::fill(row, row + (band_lo - 1), 0.0);
+    for (int64_t J = band_lo; J < I; ++J) {
+      row[J - 1] = A(static_cast<int32_t>(J), I);
+    }
+    // On and above the diagonal: the element contributions, then zeros.
+    int64_t J = I;
+    for (; J <= hi; ++J) row[J - 1] = AA(c, W, I, static_cast<int32_t>(J));
+    std::fill(row + (J - 1), row + NEQ, 0.0);
+  }
+
+  WRITESTIFFNESSMATRIX(c, A);
+}
+
+void check_finite(const COMPAR& c, const WorkArrays& W, const Matrix& A) {
+  const int32_t NEQ = std::min(std::max(c.NEQ, 0), A.order());
+  for (int32_t I = 1; I <= NEQ; ++I) {
+    const double* row = A.row(I);
+    for (int32_t J = I; J <= NEQ; ++J) {
+      const double v = row[J - 1];
+      if (std::isfinite(v)) continue;
+      std::string msg = "stiffness matrix entry (" + std::to_string(I) + "," + std::to_string(J) +
+                        ") is " + value_text(v) + ": " + eq_text(W, I);
+      if (J != I) msg += "; column " + eq_text(W, J);
+      msg += " (an active element of zero length or zero reference length?)";
+      recio::fail(msg);
+    }
+  }
+}
+
+}  // namespace drav

@@ -1,0 +1,86 @@
+// The stiffness matrix report: the upper triangle of the freshly generated matrix, row by row,
+// in a file named after the current load case.
+#include <algorithm>
+#include <string>
+
+#include "assembly/genlu.h"
+#include "params/width.h"
+#include "recio/fatal.h"
+#include "recio/listin.h"
+#include "recio/text_edit.h"
+#include "recio/textio.h"
+
+namespace drav {
+
+namespace {
+
+constexpr int kTempUnit = 11;
+constexpr int kReportUnit = 15;
+constexpr const char* kTempFile = "temp.dat";
+
+constexpr const char* kTitleEn = " Stiffness Matrix (Upper Triangle)";
+constexpr const char* kTitleRo = " Matricea de rigiditate (Triunghiul superior)";
+constexpr const char* kBandText = " Half-Bandwidth: ";
+
+constexpr int kFieldWidth = 17;
+constexpr int kDigits = 7;
+
+}  // namespace
+
+std::string rig_file_name(int32_t NCASE) {
+  // The case text is a two-character internal record: the digits, blank-filled.
+  std::string CASTR = recio::edit_I(NCASE, NCASE > 9 ? 2 : 1);
+  CASTR.resize(2, ' ');
+  const size_t end = CASTR.find_last_not_of(' ');
+  CASTR.resize(end == std::string::npos ? 0 : end + 1);
+  return "rig-case" + CASTR + ".dat";
+}
+
+void write_stiffness_report(const COMPAR& c, const Matrix& A, recio::TextSink& out) {
+  const int32_t NEQ = std::max(c.NEQ, 0);
+  if (A.order() < NEQ) {
+    recio::fail("stiffness report: the matrix has order " + std::to_string(A.order()) +
+                ", the model has " + std::to_string(NEQ) + " equations");
+  }
+  out.put(c.romanian() ? kTitleRo : kTitleEn);
+  out.put(std::string(kBandText) + recio::edit_I(c.NBAND, WIDTH(c.NBAND)));
+
+  const int32_t NPL = std::min(NEQ, 6);
+  std::string line;
+  line.reserve(static_cast<size_t>(kFieldWidth) * 6);
+  for (int32_t I = 1; I <= NEQ; ++I) {
+    // Each row starts with an empty line, then NPL values a line, the last line the rest.
+    out.put("");
+    const double* row = A.row(I);
+    int32_t on_line = 0;
+    line.clear();
+    for (int32_t J = I; J <= NEQ; ++J) {
+      line += recio::edit_G(row[J - 1], kFieldWidth, kDigits);
+      if (++on_line == NPL) {
+        out.put(line);
+        line.clear();
+        on_line = 0;
+      }
+    }
+    if (on_line > 0) out.put(line);
+  }
+}
+
+void WRITESTIFFNESSMATRIX(const COMPAR& c, const Matrix& A) {
+  // Rest of the first line and any further lines of temp.dat are ignored; a null value
+  // leaves the case at 0.
+  int32_t NCASE = 0;
+  {
+    recio::TextFileIn in(kTempUnit, kTempFile);
+    recio::ListRead rd(in);
+    rd.item(NCASE);
+    rd.end();
+    in.close();
+  }
+
+  recio::TextFileOut out(kReportUnit, rig_file_name(NCASE));
+  write_stiffness_report(c, A, out);
+  out.close();
+}
+
+}  // namespace drav
