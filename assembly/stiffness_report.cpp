@@ -55,7 +55,7 @@ void write_stiffness_report(const COMPAR& c, const Matrix& A, recio::TextSink& o
     int32_t on_line = 0;
     line.clear();
     for (int32_t J = I; J <= NEQ; ++J) {
-      line += recio::edit_G(row[J - 1], kFieldWidth, kDigits);
+      recio::append_G(line, row[J - 1], kFieldWidth, kDigits);
       if (++on_line == NPL) {
         out.put(line);
         line.clear();
