@@ -61,6 +61,27 @@ void to_sci(double a, int sig, Sci& s) {
   s.exp = neg ? -e : e;
 }
 
+// Rounds the d+1 digits of `s` to d digits in `f`. The d+1 digits are themselves rounded, so
+// this is exact only when the dropped digit is not 5: below 5 the exact value lies below the
+// midpoint, above 5 beyond it. Returns false for a 5.
+bool drop_last_digit(const Sci& s, int d, Sci& f) {
+  const char last = s.digits[d];
+  if (last == '5') return false;
+  std::memcpy(f.digits, s.digits, static_cast<size_t>(d));
+  f.exp = s.exp;
+  if (last > '5') {
+    int i = d - 1;
+    while (i >= 0 && f.digits[i] == '9') f.digits[i--] = '0';
+    if (i >= 0) {
+      ++f.digits[i];
+    } else {  // 99..9 carried into the next decade
+      f.digits[0] = '1';
+      ++f.exp;
+    }
+  }
+  return true;
+}
+
 // F-form: [-] int_digits "." frac_digits right-justified in w-n characters, then n blanks.
 // An empty int_digits stands for a value below 1, whose "0" is shown when there is room.
 void append_F(std::string& out, bool neg, std::string_view int_digits, std::string_view frac, int w,
@@ -126,16 +147,20 @@ void append_G(std::string& out, double v, int w, int d, int exp_digits) {
   }
 
   const bool neg = v < 0;
+  // One exact conversion serves both decisions: the E-form shows d+1 significant digits, and
+  // the F/E choice rests on d, derived from them unless the dropped digit is a 5 (then the
+  // exact value alone tells which way it rounds).
   Sci s;
-  to_sci(a, d, s);
-  if (s.exp >= -1 && s.exp <= d - 1) {
-    const std::string_view digits(s.digits, static_cast<size_t>(d));
-    const size_t k = static_cast<size_t>(s.exp + 1);
+  to_sci(a, d + 1, s);
+  Sci f;
+  if (!drop_last_digit(s, d, f)) to_sci(a, d, f);
+  if (f.exp >= -1 && f.exp <= d - 1) {
+    const std::string_view digits(f.digits, static_cast<size_t>(d));
+    const size_t k = static_cast<size_t>(f.exp + 1);
     return append_F(out, neg, digits.substr(0, k), digits.substr(k), w, n);
   }
 
-  // E-form under scale factor 1: d digits after the point, so d+1 significant digits.
-  to_sci(a, d + 1, s);
+  // E-form under scale factor 1: d digits after the point.
   char text[kDigitBuf + 24];
   int len = 0;
   if (neg) text[len++] = '-';

@@ -81,6 +81,13 @@ TEST(EditG, ExamplesOfTheReportLayout) {
       {0.09999999, "    9.9999990E-02"},
       {-7.25, "    -7.250000    "},
       {1.0E-310, "    1.0000000-310"},
+      // The eighth digit is 5 only after rounding: the exact value decides.
+      {0.12345674999, "    0.1234567    "},
+      {0.1234567500001, "    0.1234568    "},
+      // Seven digits carry into the next decade; the E-form keeps eight.
+      {9999999.6, "    9.9999996E+06"},
+      {9999999.4, "     9999999.    "},
+      {99.999996, "     100.0000    "},
   };
   for (const Case& c : cases) EXPECT_EQ(edit_G(c.v, 17, 7), c.field) << c.v;
 }
