@@ -1,0 +1,216 @@
+#include "tools/lib/inspect_check.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "assembly/genlu.h"
+#include "driver/results.h"
+#include "factor/ludecomp.h"
+#include "recio/binrec.h"
+#include "recio/fatal.h"
+#include "recio/textio.h"
+#include "tools/lib/inspect_linalg.h"
+#include "tools/lib/inspect_model.h"
+
+namespace drav::inspect {
+
+namespace {
+
+constexpr int kMatrixUnit = 3;
+constexpr int kStatusUnit = 3;
+constexpr int kOrderUnit = 7;
+
+std::string sci(double v) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.3e", v);
+  return buf;
+}
+
+std::string num(double v) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.7g", v);
+  return buf;
+}
+
+const char* state_text(int32_t ind) {
+  if (ind < 0) return "negative state: left out of the matrix";
+  if (ind == 0) return "elastic state";
+  return "force-only state";
+}
+
+// The upper bound of a free-format file of n integers (six I12 fields and CR LF a line).
+uint64_t order_file_limit(int32_t n) {
+  return (static_cast<uint64_t>(n > 0 ? n : 0) / 6 + 1) * 74 + 1024;
+}
+
+int check_factors(Model& m, std::ostream& out, const CheckOptions& opt, int fails) {
+  const COMPAR& c = m.c;
+  const int32_t n = c.NEQ;
+  const std::string name = c.ITER == 1 ? "AA0.UNF" : "AA.UNF";
+  const int64_t row_bytes = 8 * static_cast<int64_t>(n > 0 ? n : 0);
+
+  // The framing and the record sizes first: nothing large is allocated for a file that cannot
+  // be the matrix.
+  int64_t records = 0, bad_record = 0, bad_length = 0;
+  {
+    recio::SeqReader r(kMatrixUnit, name);
+    while (!r.at_end()) {
+      const int64_t len = r.record_length();
+      ++records;
+      if (len != row_bytes && bad_record == 0) {
+        bad_record = records;
+        bad_length = len;
+      }
+    }
+    r.close();
+  }
+  if (records != n || bad_record != 0) {
+    out << "FAIL: " << name << " holds " << records << " records";
+    if (bad_record != 0) {
+      out << ", record " << bad_record << " of " << bad_length << " bytes";
+    }
+    out << "; NEQ = " << n << " needs " << n << " records of " << row_bytes << " bytes\n";
+    return kCheckFail;
+  }
+  out << name << ": " << records << " records of " << row_bytes << " bytes\n";
+
+  const std::string order_text = read_text_file(kOrderUnit, "order.dat", order_file_limit(n));
+  const std::vector<int32_t> IORD = parse_integers(kOrderUnit, "order.dat", order_text);
+  if (!is_permutation(IORD, n)) {
+    out << "FAIL: order.dat holds " << IORD.size() << " numbers that are not a permutation of 1.."
+        << n << "\n";
+    return kCheckFail;
+  }
+  int32_t moved = 0;
+  for (int32_t k = 1; k <= n; ++k) moved += IORD[static_cast<size_t>(k - 1)] != k;
+  out << "order.dat: a permutation of 1.." << n << ", " << moved << " rows out of place\n";
+  if (const int64_t line = first_differing_line(free_format_integers(IORD), order_text)) {
+    out << "FAIL: order.dat is not in the free-format layout (I12, six a line, CR LF), line "
+        << line << "\n";
+    ++fails;
+  }
+  if (n == 0) {
+    out << "empty system: no factors to check\n";
+    return fails ? kCheckFail : kCheckPass;
+  }
+
+  Matrix A;
+  build_matrix(m, A);
+  Matrix F;
+  if (!F.allocate(n)) recio::fail("cannot allocate the factors of order " + std::to_string(n));
+  {
+    recio::SeqReader r(kMatrixUnit, name);
+    for (int32_t i = 1; i <= n; ++i) r.read(F.row(i), static_cast<size_t>(row_bytes));
+    r.close();
+  }
+
+  const double amax = max_abs(A);
+  const double abs_res = lu_residual(A, F, IORD);
+  const double rel = amax > 0 ? abs_res / amax : abs_res;
+  out << "residual: " << sci(rel) << " = max |(L*U)(i,j) - A(IORD(i),j)| / max |A(i,j)|"
+      << " (absolute " << sci(abs_res) << ", max |A| = " << sci(amax) << ")\n";
+
+  int32_t kmin = 1;
+  for (int32_t k = 2; k <= n; ++k) {
+    if (std::fabs(F(k, k)) < std::fabs(F(kmin, kmin))) kmin = k;
+  }
+  out << "smallest pivot: |U(" << kmin << "," << kmin << ")| = " << sci(std::fabs(F(kmin, kmin)))
+      << " (equation " << kmin << ": node " << m.W.loc_node(kmin) << ", direction "
+      << m.W.loc_dir(kmin) << ")\n";
+
+  const Condition cond = condition_1norm(A, F, IORD, opt.exact_limit);
+  out << "condition estimate: " << sci(cond.kappa)
+      << " = ||A||_1 * ||A^-1||_1 = " << sci(cond.norm_a) << " * " << sci(cond.norm_inv)
+      << (cond.exact ? " (exact inverse)" : " (Hager-Higham estimate, a lower bound)") << "\n";
+
+  if (!(rel <= opt.tol)) {
+    out << "FAIL: residual " << sci(rel) << " above the tolerance " << sci(opt.tol) << "\n";
+    return kCheckFail;
+  }
+  if (fails) return kCheckFail;
+  out << "PASS: residual " << sci(rel) << " within the tolerance " << sci(opt.tol) << "\n";
+  return kCheckPass;
+}
+
+int name_singular(Model& m, std::ostream& out, int fails) {
+  COMPAR& c = m.c;
+  const int32_t n = c.NEQ;
+  if (n < 1) {
+    out << "FAIL: drav0.dat reports a singular matrix, but the model has no equation\n";
+    return kCheckFail;
+  }
+  Matrix LU;
+  build_matrix(m, LU);
+  // The factorization appends its failure record to the report file: send it nowhere, and
+  // keep its console record from the tool's output.
+  c.REPFIL.fill(' ');
+  std::memcpy(c.REPFIL.data(), "/dev/null", 9);
+  recio::StringSink discard;
+  std::vector<int32_t> IORD(static_cast<size_t>(n));
+  int32_t IERR = 0, KSTEP = 0;
+  LUDECOMP(LU, n, IORD.data(), IERR, KSTEP, c, discard);
+  if (IERR >= 0) {
+    out << "FAIL: drav0.dat reports a singular matrix, but the rebuilt matrix factors"
+           " completely\n";
+    return kCheckFail;
+  }
+  const int32_t k = KSTEP;
+  const int32_t node = m.W.loc_node(k), dir = m.W.loc_dir(k);
+  out << "singular: the factorization stops at step " << k << ", pivot u(" << k << "," << k
+      << ") = " << num(LU(k, k)) << " below the tolerance " << num(PIVTOL) << "\n";
+  const char label = direction_label(dir, c.NDOFN);
+  out << "unknown: equation " << k << ", node " << node << ", direction " << dir;
+  if (label != ' ' && label != '\0') out << " (" << label << ")";
+  out << "\n";
+  if (ELASTIC(c, node)) {
+    out << "elastic support at node " << node << ":";
+    for (int32_t d = 1; d <= c.NDOFN; ++d) out << " " << num(c.elsup(node, d));
+    out << "\n";
+  }
+  const std::vector<int32_t> elems = node_elements(m, node);
+  if (elems.empty()) out << "no element meets node " << node << "\n";
+  for (int32_t e : elems) {
+    out << "element " << e;
+    if (e >= 1 && e <= c.NUMEL) {
+      const int32_t ind = m.W.IND[e - 1];
+      out << ": nodes " << m.W.NI[e - 1] << " - " << m.W.NF[e - 1] << ", IND = " << ind << " ("
+          << state_text(ind) << ")";
+    } else {
+      out << ": not an element of the model";
+    }
+    out << "\n";
+  }
+  return fails ? kCheckFail : kCheckPass;
+}
+
+}  // namespace
+
+int check_run(const CheckOptions& opt, std::ostream& out) {
+  Model m;
+  load_model(m);
+  const COMPAR& c = m.c;
+  out << "model: NNODE = " << c.NNODE << ", NUMEL = " << c.NUMEL << ", NDOFN = " << c.NDOFN
+      << ", NEQ = " << c.NEQ << ", NBAND = " << c.NBAND << ", ITER = " << c.ITER << "\n";
+
+  const std::string status_text = read_text_file(kStatusUnit, "drav0.dat", 4096);
+  const std::vector<int32_t> status = parse_integers(kStatusUnit, "drav0.dat", status_text);
+  if (status.size() != 1) {
+    recio::io_fail(recio::kReadError, kStatusUnit, "drav0.dat",
+                   "one status expected, " + std::to_string(status.size()) + " numbers found");
+  }
+  int fails = 0;
+  out << "status: " << status[0] << "\n";
+  if (first_differing_line(free_format_integers(status), status_text) != 0) {
+    out << "FAIL: drav0.dat is not in the free-format layout (one I12 field, CR LF)\n";
+    ++fails;
+  }
+  if (status[0] == 0) return check_factors(m, out, opt, fails);
+  if (status[0] == -1) return name_singular(m, out, fails);
+  out << "FAIL: drav0.dat holds " << status[0] << ", a status the program never writes\n";
+  return kCheckFail;
+}
+
+}  // namespace drav::inspect

@@ -1,0 +1,166 @@
+#include "tools/lib/inspect_model.h"
+
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "assembly/genlu.h"
+#include "driver/drav.h"
+#include "driver/model_input.h"
+#include "params/rcom.h"
+#include "recio/fatal.h"
+
+namespace drav::inspect {
+
+namespace {
+
+int64_t nonneg(int64_t v) {
+  return v > 0 ? v : 0;
+}
+
+template <class T>
+void allocate(ZArray<T>& a, int64_t count, const char* name) {
+  if (ZArray<T>::byte_size(count) < 0 || !a.allocate(count)) {
+    recio::fail(std::string("cannot allocate ") + name + " (" + std::to_string(count) +
+                " entries)");
+  }
+}
+
+}  // namespace
+
+void load_model(Model& m) {
+  COMPAR& c = m.c;
+  WorkArrays& W = m.W;
+  RCOM(c, 2);
+  const int64_t numel = nonneg(c.NUMEL);
+  allocate(W.NEI, nonneg(c.NNODE) * nonneg(c.NEMAX), "NEI");
+  allocate(W.NI, numel, "NI");
+  allocate(W.NF, numel, "NF");
+  allocate(W.A0, numel, "A0");
+  allocate(W.S0, numel, "S0");
+  allocate(W.V, numel * nonneg(c.NDOFN), "V");
+  allocate(W.VMOD, numel, "VMOD");
+  allocate(W.YY, numel, "YY");
+  allocate(W.T, numel, "T");
+  allocate(W.IND, numel, "IND");
+  allocate(W.AL0, numel, "AL0");
+  read_nei(c, W);
+  read_x0(c, W);
+  const int64_t nfree = count_free_dofs(c);
+  if (nfree != c.NEQ) {
+    recio::fail("COMZOR.DAT gives NEQ = " + std::to_string(c.NEQ) + ", but the supports leave " +
+                std::to_string(nfree) + " free degrees of freedom");
+  }
+  allocate(W.LOC, nonneg(c.NEQ) * 2, "LOC");
+  LOCARRAY(c, W);
+  read_el(c, W);
+  allocate(W.IEL, nonneg(c.NEMAX), "IEL");
+}
+
+void build_matrix(Model& m, Matrix& A) {
+  const COMPAR& c = m.c;
+  if (!A.allocate(c.NEQ)) {
+    recio::fail("cannot allocate the matrix of order NEQ = " + std::to_string(c.NEQ));
+  }
+  check_model(c, m.W, A);
+  // The generation's own loop, less its report: the upper half band from AA, then the mirror.
+  for (int32_t i = 1; i <= c.NEQ; ++i) {
+    const int64_t hi = std::min<int64_t>(c.NEQ, static_cast<int64_t>(i) + c.NBAND - 1);
+    for (int64_t j = i; j <= hi; ++j) {
+      const double v = AA(c, m.W, i, static_cast<int32_t>(j));
+      A(i, static_cast<int32_t>(j)) = v;
+      A(static_cast<int32_t>(j), i) = v;
+    }
+  }
+  check_finite(c, m.W, A);
+}
+
+std::vector<int32_t> node_elements(const Model& m, int32_t node) {
+  std::vector<int32_t> out;
+  const int64_t nemax = nonneg(m.c.NEMAX);
+  if (node < 1 || node > m.c.NNODE) return out;
+  for (int64_t s = 0; s < nemax; ++s) {
+    const int64_t at = (static_cast<int64_t>(node) - 1) * nemax + s;
+    if (at < m.W.NEI.size() && m.W.NEI[at] != 0) out.push_back(m.W.NEI[at]);
+  }
+  return out;
+}
+
+std::string read_text_file(int unit, const std::string& path, uint64_t max_bytes) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) recio::io_fail(recio::kFileNotFound, unit, path);
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    recio::io_fail(recio::kOpenFailure, unit, path, "not a regular file");
+  }
+  const uint64_t size = std::filesystem::file_size(path, ec);
+  if (ec) recio::io_fail(recio::kOpenFailure, unit, path, ec.message());
+  if (size > max_bytes) {
+    recio::io_fail(recio::kReadError, unit, path,
+                   std::to_string(size) + " bytes, more than the " + std::to_string(max_bytes) +
+                       " that its content can take");
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) recio::io_fail(recio::kOpenFailure, unit, path);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) recio::io_fail(recio::kReadError, unit, path);
+  return text;
+}
+
+std::vector<int32_t> parse_integers(int unit, const std::string& path, const std::string& text) {
+  std::vector<int32_t> out;
+  int64_t line = 1;
+  size_t i = 0;
+  const auto sep = [](char ch) {
+    return ch == ' ' || ch == '\t' || ch == ',' || ch == '\r' || ch == '\n';
+  };
+  while (i < text.size()) {
+    if (text[i] == '\n') ++line;
+    if (sep(text[i])) {
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    while (j < text.size() && !sep(text[j])) ++j;
+    std::string_view tok(text.data() + i, j - i);
+    std::string_view digits = tok;
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    int32_t v = 0;
+    const auto [end, err] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+    const std::string where = "line " + std::to_string(line) + ": \"" + std::string(tok) + "\"";
+    if (err == std::errc::result_out_of_range)
+      recio::io_fail(recio::kConversionError, unit, path, where);
+    if (err != std::errc() || end != digits.data() + digits.size() || digits.empty() ||
+        digits.front() == '+') {
+      recio::io_fail(recio::kSyntaxError, unit, path, where);
+    }
+    out.push_back(v);
+    i = j;
+  }
+  return out;
+}
+
+std::string free_format_integers(const std::vector<int32_t>& values) {
+  if (values.empty()) return " \r\n";
+  std::string out;
+  char field[16];
+  for (size_t k = 0; k < values.size(); ++k) {
+    std::snprintf(field, sizeof field, "%12d", static_cast<int>(values[k]));
+    out += field;
+    if (k % 6 == 5 || k + 1 == values.size()) out += "\r\n";
+  }
+  return out;
+}
+
+int64_t first_differing_line(const std::string& expected, const std::string& actual) {
+  if (expected == actual) return 0;
+  int64_t line = 1;
+  const size_t n = std::min(expected.size(), actual.size());
+  for (size_t i = 0; i < n && expected[i] == actual[i]; ++i) {
+    if (expected[i] == '\n') ++line;
+  }
+  return line;
+}
+
+}  // namespace drav::inspect
