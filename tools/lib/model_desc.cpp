@@ -1,0 +1,528 @@
+// Parser of the model description read by drav-mkmodel.
+//
+// The description is a text file, one item per line:
+//
+//   # A comment runs from '#' to the end of the line; blank lines are ignored.
+//   # Words are separated by blanks or tabs; keywords and key names may be in any case.
+//   # Units are the user's: use one consistent set.
+//
+//   ndofn 2                  degrees of freedom per node: 2 for a plane, 3 for a space
+//                            structure, any number >= 1 (required)
+//   title Three-bay truss    descriptive text for COMZOR.DAT (rest of the line, <= 255 chars)
+//   iter 1                   iteration number ITER (default 1)
+//   case 1                   load-case number written to temp.dat (default 1)
+//   report report.txt        report file the program appends to (default report.txt)
+//   language english         english (default) or romanian; also e, r, romana
+//   nemax 4                  slots per node in nei.UNF (default: the most bars at one node)
+//   nband 5                  half band width (default: computed from the equation numbers)
+//
+//   node 3  4.0 0.0          node 3 at x = 4, y = 0 (ndofn coordinates). Nodes are numbered
+//                            1 to NNODE, each exactly once, in any order.
+//   fix 1 x y                rigid support of node 1 in x and y. A direction is x, y, z (1, 2,
+//                            3), a direction number, or "all". Repeated fix lines add up.
+//   spring 4 y 250           elastic support of node 4 in y, written as is into COMZOR.DAT
+//                            (the program subtracts it from the node's diagonal entry once
+//                            for every bar that meets the node).
+//   default E=2.1e8 A=0.001  values for the bars that follow (until changed again)
+//   bar 1  1 3               bar 1 from node 1 (NI) to node 3 (NF); bars are numbered 1 to
+//   bar 2  3 4 A=0.002 T=5   NUMEL, each once, in any order; key=value pairs on the line
+//                            override the defaults for that bar.
+//
+// Bar keys (no blanks around '='):
+//   E or YY    Young's modulus (no default: give it on the bar or in a default line)
+//   A or A0    area (no default)
+//   AL0        factor of the axial rigidity AL0*E*A (default 1)
+//   S0         reference length (default: the geometric length; "S0=length" in a default
+//              line goes back to that)
+//   T          axial force (default 0)
+//   IND        state code (default 0): 0 elastic (axial and force terms), > 0 force terms
+//              only (slack/cable state), < 0 the bar is left out of the matrix
+//
+// Settings may stand anywhere (ndofn too) but at most once each; default lines act on the
+// bar lines after them only. Numbers are decimal, with an optional sign, point and exponent.
+// Every error names the file and the line.
+#include "tools/lib/model_desc.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <utility>
+
+namespace drav::tools {
+namespace {
+
+struct Stmt {
+  int line = 0;
+  std::string key;                      // keyword, lower case
+  std::vector<std::string_view> words;  // the words after the keyword
+  std::string_view rest;                // the text after the keyword, trimmed
+};
+
+std::string lower(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return r;
+}
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::vector<std::string_view> split_words(std::string_view s) {
+  std::vector<std::string_view> w;
+  size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && is_blank(s[i])) ++i;
+    size_t j = i;
+    while (j < s.size() && !is_blank(s[j])) ++j;
+    if (j > i) w.push_back(s.substr(i, j - i));
+    i = j;
+  }
+  return w;
+}
+
+// The current defaults of the bar keys.
+struct BarDefaults {
+  std::optional<double> yy;
+  std::optional<float> a0;
+  float al0 = 1;
+  std::optional<float> s0;  // none: geometric length
+  double t = 0;
+  int32_t ind = 0;
+};
+
+struct NodeLine {
+  int32_t n;
+  std::vector<double> c;
+  int line;
+};
+struct FixLine {
+  int32_t n;
+  std::vector<int32_t> dirs;
+  int line;
+};
+struct SpringLine {
+  int32_t n;
+  std::vector<int32_t> dirs;
+  float k;
+  int line;
+};
+struct BarLine {
+  int32_t e;
+  BarDesc b;
+};
+
+class Parser {
+ public:
+  explicit Parser(std::string_view file) { d_.file = std::string(file); }
+
+  ModelDesc run(std::string_view text);
+
+ private:
+  [[noreturn]] void fail(int line, const std::string& msg) const {
+    if (line > 0) throw DescriptionError(d_.file + ":" + std::to_string(line) + ": " + msg);
+    throw DescriptionError(d_.file + ": " + msg);
+  }
+  void warn(int line, const std::string& msg) {
+    d_.warnings.push_back(d_.file + ":" + std::to_string(line) + ": warning: " + msg);
+  }
+
+  int32_t to_int(const Stmt& s, std::string_view w, const char* what) const;
+  double to_real(const Stmt& s, std::string_view w, const char* what) const;
+  float to_float(const Stmt& s, std::string_view w, const char* what) const;
+  std::vector<int32_t> to_dirs(const Stmt& s, size_t first, size_t last) const;
+  void set_key(const Stmt& s, std::string_view kv, BarDefaults& target) const;
+  void need_words(const Stmt& s, size_t lo, size_t hi, const char* form) const;
+  void setting(const Stmt& s);
+  void item(const Stmt& s);
+  void finish();
+
+  ModelDesc d_;
+  std::map<std::string, int> seen_;  // setting -> line
+  BarDefaults defaults_;
+  std::vector<NodeLine> nodes_;
+  std::vector<FixLine> fixes_;
+  std::vector<SpringLine> springs_;
+  std::vector<BarLine> bars_;
+  int nemax_line_ = 0;
+  int case_line_ = 0;
+};
+
+int32_t Parser::to_int(const Stmt& s, std::string_view w, const char* what) const {
+  std::string_view v = w;
+  if (v.size() > 1 && v.front() == '+' && std::isdigit(static_cast<unsigned char>(v[1])))
+    v.remove_prefix(1);
+  int64_t x = 0;
+  auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), x);
+  if (v.empty() || (v.front() == '-' && v.size() == 1) || ec == std::errc::invalid_argument ||
+      p != v.data() + v.size())
+    fail(s.line, "'" + std::string(w) + "' is not a whole number (" + what + ")");
+  if (ec == std::errc::result_out_of_range || x < std::numeric_limits<int32_t>::min() ||
+      x > std::numeric_limits<int32_t>::max())
+    fail(s.line, std::string(what) + " " + std::string(w) + " is out of range");
+  return static_cast<int32_t>(x);
+}
+
+double Parser::to_real(const Stmt& s, std::string_view w, const char* what) const {
+  std::string_view v = w;
+  if (v.size() > 1 && v.front() == '+' &&
+      (std::isdigit(static_cast<unsigned char>(v[1])) || v[1] == '.'))
+    v.remove_prefix(1);
+  double x = 0;
+  auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), x, std::chars_format::general);
+  if (v.empty() || ec == std::errc::invalid_argument || p != v.data() + v.size() ||
+      !std::isfinite(x))
+    fail(s.line, "'" + std::string(w) + "' is not a number (" + what + ")");
+  if (ec == std::errc::result_out_of_range) {
+    // The value is left unset then: underflow reads as zero, overflow is an error.
+    const double r = std::strtod(std::string(v).c_str(), nullptr);
+    if (std::fabs(r) > 1) fail(s.line, std::string(what) + " " + std::string(w) + " is too large");
+    x = 0;
+  }
+  return x;
+}
+
+float Parser::to_float(const Stmt& s, std::string_view w, const char* what) const {
+  double x = to_real(s, w, what);
+  if (std::fabs(x) > std::numeric_limits<float>::max())
+    fail(s.line, std::string(what) + " " + std::string(w) + " is too large for a real");
+  return static_cast<float>(x);
+}
+
+std::vector<int32_t> Parser::to_dirs(const Stmt& s, size_t first, size_t last) const {
+  std::vector<int32_t> dirs;
+  for (size_t i = first; i < last; ++i) {
+    std::string w = lower(s.words[i]);
+    if (w == "all") {
+      for (int32_t dd = 1; dd <= d_.ndofn; ++dd) dirs.push_back(dd);
+      continue;
+    }
+    int32_t dir = 0;
+    if (w == "x") {
+      dir = 1;
+    } else if (w == "y") {
+      dir = 2;
+    } else if (w == "z") {
+      dir = 3;
+    } else if (!w.empty() && (std::isdigit(static_cast<unsigned char>(w[0])) || w[0] == '+')) {
+      dir = to_int(s, s.words[i], "direction");
+    } else {
+      fail(s.line, "'" + std::string(s.words[i]) +
+                       "' is not a direction (x, y, z, a number 1 to ndofn, or all)");
+    }
+    if (dir < 1 || dir > d_.ndofn)
+      fail(s.line, "direction " + std::string(s.words[i]) + " does not exist with ndofn " +
+                       std::to_string(d_.ndofn));
+    dirs.push_back(dir);
+  }
+  return dirs;
+}
+
+void Parser::set_key(const Stmt& s, std::string_view kv, BarDefaults& target) const {
+  size_t eq = kv.find('=');
+  if (eq == std::string_view::npos || eq == 0 || eq + 1 == kv.size())
+    fail(s.line, "'" + std::string(kv) +
+                     "' is not KEY=VALUE (keys: E, A, AL0, S0, T, IND; no blanks around '=')");
+  std::string key = lower(kv.substr(0, eq));
+  std::string_view val = kv.substr(eq + 1);
+  if (key == "e" || key == "yy") {
+    target.yy = to_real(s, val, "E");
+  } else if (key == "a" || key == "a0") {
+    target.a0 = to_float(s, val, "A");
+  } else if (key == "al0") {
+    target.al0 = to_float(s, val, "AL0");
+  } else if (key == "s0") {
+    if (lower(val) == "length") {
+      target.s0.reset();
+    } else {
+      float s0 = to_float(s, val, "S0");
+      if (!(s0 > 0)) fail(s.line, "S0 must be positive, not " + std::string(val));
+      target.s0 = s0;
+    }
+  } else if (key == "t") {
+    target.t = to_real(s, val, "T");
+  } else if (key == "ind") {
+    target.ind = to_int(s, val, "IND");
+  } else {
+    fail(s.line,
+         "unknown bar key '" + std::string(kv.substr(0, eq)) + "' (keys: E, A, AL0, S0, T, IND)");
+  }
+}
+
+void Parser::need_words(const Stmt& s, size_t lo, size_t hi, const char* form) const {
+  if (s.words.size() < lo || s.words.size() > hi) fail(s.line, std::string("expected: ") + form);
+}
+
+void Parser::setting(const Stmt& s) {
+  auto [it, fresh] = seen_.emplace(s.key, s.line);
+  if (!fresh)
+    fail(s.line, s.key + " is given twice (first on line " + std::to_string(it->second) + ")");
+  if (s.key == "title" || s.key == "report") {
+    if (s.rest.size() > 255) fail(s.line, s.key + " is longer than 255 characters");
+    if (s.key == "title") {
+      d_.title = std::string(s.rest);
+    } else {
+      if (s.rest.empty()) fail(s.line, "expected: report PATH");
+      d_.report = std::string(s.rest);
+    }
+    return;
+  }
+  if (s.key == "language") {
+    need_words(s, 1, 1, "language english|romanian");
+    std::string l = lower(s.words[0]);
+    if (l == "english" || l == "e" || l == "en") {
+      d_.romanian = false;
+    } else if (l == "romanian" || l == "romana" || l == "r" || l == "ro") {
+      d_.romanian = true;
+    } else {
+      fail(s.line, "language '" + std::string(s.words[0]) + "' is neither english nor romanian");
+    }
+    return;
+  }
+  // The numeric settings.
+  need_words(s, 1, 1, (s.key + " NUMBER").c_str());
+  int32_t v = to_int(s, s.words[0], s.key.c_str());
+  if (s.key == "ndofn") {
+    // The el.unf record length, 8*NDOFN+56 four-byte units, must stay a 32-bit integer.
+    if (v < 1 || v > (std::numeric_limits<int32_t>::max() - 56) / 8)
+      fail(s.line, "ndofn must be at least 1, not " + std::string(s.words[0]));
+    d_.ndofn = v;
+  } else if (s.key == "iter") {
+    d_.iter = v;
+  } else if (s.key == "case") {
+    d_.load_case = v;
+    case_line_ = s.line;
+  } else if (s.key == "nemax") {
+    if (v < 1) fail(s.line, "nemax must be at least 1");
+    d_.nemax = v;
+    nemax_line_ = s.line;
+  } else if (s.key == "nband") {
+    if (v < 1) fail(s.line, "nband must be at least 1");
+    d_.nband = v;
+    d_.nband_line = s.line;
+  }
+}
+
+void Parser::item(const Stmt& s) {
+  const int32_t nd = d_.ndofn;
+  if (s.key == "node") {
+    if (s.words.size() != static_cast<size_t>(nd) + 1)
+      fail(s.line, "expected: node N and " + std::to_string(nd) + " coordinate" +
+                       (nd == 1 ? "" : "s") + " (ndofn " + std::to_string(nd) + ")");
+    NodeLine n{to_int(s, s.words[0], "node number"), {}, s.line};
+    if (n.n < 1) fail(s.line, "node numbers start at 1, not " + std::string(s.words[0]));
+    n.c.reserve(nd);
+    for (int32_t i = 1; i <= nd; ++i) {
+      double c = to_real(s, s.words[i], "coordinate");
+      if (std::fabs(c) > std::numeric_limits<float>::max())
+        fail(s.line, "coordinate " + std::string(s.words[i]) + " is too large for a real");
+      n.c.push_back(c);
+    }
+    nodes_.push_back(std::move(n));
+  } else if (s.key == "fix") {
+    if (s.words.size() < 2) fail(s.line, "expected: fix NODE DIRECTION... (x, y, z, 1.., all)");
+    fixes_.push_back({to_int(s, s.words[0], "node number"), to_dirs(s, 1, s.words.size()), s.line});
+  } else if (s.key == "spring") {
+    need_words(s, 3, 3, "spring NODE DIRECTION STIFFNESS");
+    springs_.push_back({to_int(s, s.words[0], "node number"), to_dirs(s, 1, 2),
+                        to_float(s, s.words[2], "stiffness"), s.line});
+  } else if (s.key == "default") {
+    if (s.words.empty())
+      fail(s.line, "expected: default KEY=VALUE... (keys: E, A, AL0, S0, T, IND)");
+    BarDefaults next = defaults_;
+    for (auto w : s.words) set_key(s, w, next);
+    defaults_ = next;
+  } else if (s.key == "bar") {
+    if (s.words.size() < 3) fail(s.line, "expected: bar NUMBER NI NF [KEY=VALUE...]");
+    BarLine b{to_int(s, s.words[0], "bar number"), {}};
+    if (b.e < 1) fail(s.line, "bar numbers start at 1, not " + std::string(s.words[0]));
+    b.b.ni = to_int(s, s.words[1], "node number");
+    b.b.nf = to_int(s, s.words[2], "node number");
+    BarDefaults v = defaults_;
+    for (size_t i = 3; i < s.words.size(); ++i) set_key(s, s.words[i], v);
+    const std::string name = "bar " + std::to_string(b.e);
+    if (!v.yy) fail(s.line, name + " has no E (give E= on the bar or in a default line)");
+    if (!v.a0) fail(s.line, name + " has no A (give A= on the bar or in a default line)");
+    b.b.yy = *v.yy;
+    b.b.a0 = *v.a0;
+    b.b.al0 = v.al0;
+    b.b.s0_given = v.s0.has_value();
+    b.b.s0 = v.s0.value_or(0.0f);
+    b.b.t = v.t;
+    b.b.ind = v.ind;
+    b.b.line = s.line;
+    bars_.push_back(std::move(b));
+  } else {
+    fail(s.line, "unknown keyword '" + s.key +
+                     "' (expected ndofn, title, iter, case, report, language, nemax, nband, "
+                     "node, fix, spring, default or bar)");
+  }
+}
+
+// Puts the items in number order and checks what one line alone cannot.
+void Parser::finish() {
+  const int32_t nd = d_.ndofn;
+  if (nodes_.empty()) fail(0, "no nodes given (node N COORDINATES...)");
+  const int64_t nnode = static_cast<int64_t>(nodes_.size());
+  // The support arrays of the program hold NNODE*NDOFN four-byte values, sized in 32 bits.
+  if (nnode > std::numeric_limits<int32_t>::max() || nnode * nd > (int64_t{1} << 29))
+    fail(0, "too many nodes and directions for the model files");
+  d_.nnode = static_cast<int32_t>(nnode);
+  const std::string there_are =
+      "there " + std::string(nnode == 1 ? "is 1 node" : "are " + std::to_string(nnode) + " nodes");
+
+  std::vector<int> node_line(nnode, 0);
+  d_.coord.assign(nnode * nd, 0.0);
+  for (const auto& n : nodes_) {
+    if (n.n > nnode)
+      fail(n.line, "node " + std::to_string(n.n) + " is out of sequence: " + there_are +
+                       ", numbered 1 to " + std::to_string(nnode));
+    int& first = node_line[n.n - 1];
+    if (first != 0)
+      fail(n.line, "node " + std::to_string(n.n) + " is given twice (first on line " +
+                       std::to_string(first) + ")");
+    first = n.line;
+    std::copy(n.c.begin(), n.c.end(), d_.coord.begin() + (n.n - 1) * nd);
+  }
+  auto check_node = [&](int line, const std::string& who, int32_t n) {
+    if (n < 1 || n > nnode)
+      fail(line, who + " names node " + std::to_string(n) + ", but " + there_are);
+  };
+
+  d_.fixed.assign(nnode * nd, 0);
+  for (const auto& f : fixes_) {
+    check_node(f.line, "fix", f.n);
+    for (int32_t dir : f.dirs) d_.fixed[(f.n - 1) * static_cast<int64_t>(nd) + dir - 1] = 1;
+  }
+  d_.spring.assign(nnode * nd, 0.0f);
+  std::vector<int> spring_line(nnode * nd, 0);
+  for (const auto& sp : springs_) {
+    check_node(sp.line, "spring", sp.n);
+    for (int32_t dir : sp.dirs) {
+      int64_t k = (sp.n - 1) * static_cast<int64_t>(nd) + dir - 1;
+      if (spring_line[k] != 0)
+        fail(sp.line, "node " + std::to_string(sp.n) + " has a spring in direction " +
+                          std::to_string(dir) + " already (line " + std::to_string(spring_line[k]) +
+                          ")");
+      spring_line[k] = sp.line;
+      d_.spring[k] = sp.k;
+    }
+  }
+  for (int64_t k = 0; k < nnode * nd; ++k)
+    if (spring_line[k] != 0 && d_.fixed[k] != 0)
+      warn(spring_line[k], "the spring of node " + std::to_string(k / nd + 1) +
+                               " acts in a fixed direction; it has no equation there");
+
+  const int64_t numel = static_cast<int64_t>(bars_.size());
+  if (numel > std::numeric_limits<int32_t>::max() / 2) fail(0, "too many bars");
+  std::vector<int> bar_line(numel, 0);
+  d_.bars.assign(numel, BarDesc{});
+  for (const auto& b : bars_) {
+    const std::string name = "bar " + std::to_string(b.e);
+    if (b.e > numel)
+      fail(b.b.line,
+           name + " is out of sequence: there " +
+               (numel == 1 ? std::string("is 1 bar") : "are " + std::to_string(numel) + " bars") +
+               ", numbered 1 to " + std::to_string(numel));
+    if (bar_line[b.e - 1] != 0)
+      fail(b.b.line,
+           name + " is given twice (first on line " + std::to_string(bar_line[b.e - 1]) + ")");
+    bar_line[b.e - 1] = b.b.line;
+    check_node(b.b.line, name, b.b.ni);
+    check_node(b.b.line, name, b.b.nf);
+    if (b.b.ni == b.b.nf)
+      fail(b.b.line, name + " joins node " + std::to_string(b.b.ni) + " to itself");
+    d_.bars[b.e - 1] = b.b;
+  }
+  // Between two nodes, only the first bar counts off the diagonal (the element contribution
+  // stops at it), so a second one is worth a word.
+  std::map<std::pair<int32_t, int32_t>, int32_t> pairs;
+  for (int32_t e = 1; e <= numel; ++e) {
+    const BarDesc& b = d_.bars[e - 1];
+    auto key = std::minmax(b.ni, b.nf);
+    auto [it, fresh] = pairs.emplace(std::pair{key.first, key.second}, e);
+    if (!fresh)
+      warn(b.line, "bar " + std::to_string(e) + " joins the same nodes as bar " +
+                       std::to_string(it->second) +
+                       "; off the diagonal the program uses only the first of them");
+  }
+  if (d_.nemax > 0 && d_.nemax > std::max<int64_t>(numel, 1))
+    fail(nemax_line_, "nemax " + std::to_string(d_.nemax) + " is more than the " +
+                          std::to_string(numel) + " bars of the model");
+  if (case_line_ > 0 && (d_.load_case < 0 || d_.load_case > 99))
+    warn(case_line_,
+         "the program names its stiffness report after the case in two digits; "
+         "case " +
+             std::to_string(d_.load_case) + " gives asterisks in the name");
+  if (d_.title.empty()) d_.title = d_.file.substr(0, std::min<size_t>(d_.file.size(), 255));
+}
+
+ModelDesc Parser::run(std::string_view text) {
+  std::vector<Stmt> stmts;
+  int line = 0;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view raw = text.substr(pos, end - pos);
+    pos = end + 1;
+    ++line;
+    size_t hash = raw.find('#');
+    if (hash != std::string_view::npos) raw = raw.substr(0, hash);
+    raw = trim(raw);
+    if (raw.empty()) continue;
+    if (raw.find('\0') != std::string_view::npos) fail(line, "the line holds a NUL character");
+    Stmt s;
+    s.line = line;
+    size_t kend = 0;
+    while (kend < raw.size() && !is_blank(raw[kend])) ++kend;
+    s.key = lower(raw.substr(0, kend));
+    s.rest = trim(raw.substr(kend));
+    s.words = split_words(s.rest);
+    stmts.push_back(std::move(s));
+  }
+  static constexpr std::array<std::string_view, 8> kSettings = {
+      "ndofn", "title", "iter", "case", "report", "language", "nemax", "nband"};
+  auto is_setting = [](const std::string& k) {
+    return std::find(kSettings.begin(), kSettings.end(), k) != kSettings.end();
+  };
+  // Settings first: the node and direction items need ndofn.
+  for (const auto& s : stmts)
+    if (is_setting(s.key)) setting(s);
+  if (d_.ndofn == 0) fail(0, "no ndofn line (ndofn 2 for a plane, 3 for a space structure)");
+  for (const auto& s : stmts)
+    if (!is_setting(s.key)) item(s);
+  finish();
+  return std::move(d_);
+}
+
+}  // namespace
+
+ModelDesc parse_description(std::string_view text, std::string_view file) {
+  return Parser(file).run(text);
+}
+
+ModelDesc read_description(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw DescriptionError(path + ": cannot open the description");
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  if (in.bad()) throw DescriptionError(path + ": cannot read the description");
+  return parse_description(ss.str(), path);
+}
+
+}  // namespace drav::tools
