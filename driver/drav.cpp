@@ -106,6 +106,8 @@ int DRAV_LU(recio::TextSink& console) {
   int32_t ISTAT = 0;
   LUDECOMP(LU, c.NEQ, W.IORD.data(), IERR, KSTEP, c, console);
   if (IERR >= 0) {
+    // A factored matrix of no rows still replaces the file of an earlier run.
+    matrix_file.replace_content();
     write_matrix_rows(LU, matrix_file);
     write_order(W.IORD, c.NEQ);
   } else {

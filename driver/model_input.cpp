@@ -22,12 +22,22 @@ void read_into(recio::SeqReader& r, ZArray<T>& a) {
 
 }  // namespace
 
-void read_nei(const COMPAR&, WorkArrays& W) {
+void read_nei(const COMPAR& c, WorkArrays& W) {
   recio::SeqReader r(kModelUnit, "nei.UNF");
   read_into(r, W.NEI);  // node by node, NEMAX slots each
   read_into(r, W.NI);
   read_into(r, W.NF);
   r.close();
+  // Element numbers index the element arrays: one outside 0..NUMEL would reach past them.
+  const int64_t nemax = nonneg(c.NEMAX);
+  for (int64_t i = 0; i < W.NEI.size(); ++i) {
+    const int32_t e = W.NEI[i];
+    if (e < 0 || e > c.NUMEL) {
+      recio::fail("nei.UNF, unit 2: node " + std::to_string(i / nemax + 1) + ", slot " +
+                  std::to_string(i % nemax + 1) + " names element " + std::to_string(e) +
+                  ", outside 0.." + std::to_string(c.NUMEL));
+    }
+  }
 }
 
 void read_x0(const COMPAR&, WorkArrays& W) {

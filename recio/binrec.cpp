@@ -302,15 +302,19 @@ void SeqWriter::set_subrecord_limit(int32_t bytes) {
   subrecord_limit_ = std::clamp(bytes, int32_t{1}, kMaxSubrecord);
 }
 
-void SeqWriter::write(const void* src, size_t nbytes) {
+void SeqWriter::replace_content() {
   if (fd_ < 0) fail(kWriteError, "file is not open");
   if (truncate_on_write_) {
-    // The first record replaces whatever the file held.
     if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
       fail(kWriteError, std::string("cannot replace the old content: ") + std::strerror(errno));
     }
     truncate_on_write_ = false;
   }
+}
+
+void SeqWriter::write(const void* src, size_t nbytes) {
+  // The first record replaces whatever the file held.
+  replace_content();
   ++record_no_;
   const auto* p = static_cast<const unsigned char*>(src);
   const auto limit = static_cast<size_t>(subrecord_limit_);

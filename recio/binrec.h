@@ -118,6 +118,10 @@ class SeqWriter {
   void write(const void* src, size_t nbytes);
   void close();  // a failure is "error during write"
 
+  // Cuts the old content now, as the first record would: a result of no records then
+  // replaces an earlier file instead of leaving it in place. Later calls do nothing.
+  void replace_content();
+
   // Lowers the split point so that tests can build subrecord chains from small records.
   void set_subrecord_limit(int32_t bytes);
 

@@ -187,3 +187,28 @@ TEST(DirectionLabel, ByDirectionAndDirectionsPerNode) {
 
 }  // namespace
 }  // namespace drav
+
+namespace drav {
+namespace {
+
+TEST_F(ModelFiles, ElementNumberOutsideTheModelIsRefused) {
+  COMPAR c;
+  c.NNODE = 2;
+  c.NEMAX = 3;
+  c.NUMEL = 2;
+  WorkArrays W;
+  ASSERT_TRUE(W.NEI.allocate(6) && W.NI.allocate(2) && W.NF.allocate(2));
+  seq("nei.UNF", {bytes<int32_t>({1, 2, 0, 2, 0, 3}), bytes<int32_t>({1, 1}),
+                  bytes<int32_t>({2, 2})});
+  try {
+    read_nei(c, W);
+    FAIL() << "no error";
+  } catch (const recio::FatalError& e) {
+    EXPECT_NE(std::string(e.what()).find("node 2, slot 3 names element 3, outside 0..2"),
+              std::string::npos)
+        << e.what();
+  }
+}
+
+}  // namespace
+}  // namespace drav
