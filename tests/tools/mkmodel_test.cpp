@@ -337,14 +337,19 @@ TEST(MkmodelProgram, ExamplesRunThroughTheProgram) {
     const char* matrix;
   };
   const Case cases[] = {{"plane_truss.txt", 0, "AA0.UNF"},
+                        {"space_truss.txt", 0, "AA0.UNF"},
                         {"cable_net.txt", 0, "AA0.UNF"},
                         {"mechanism.txt", -1, nullptr}};
   for (const auto& c : cases) {
     const fs::path dir = fresh_dir(std::string("ex_") + c.file);
     const std::string src = std::string(DRAV_SOURCE_DIR) + "/examples/" + c.file;
-    ASSERT_EQ(run(std::string(DRAV_MKMODEL_EXE) + " " + src + " " + dir.string() + " >/dev/null"),
+    const std::string err = dir.string() + ".err";
+    ASSERT_EQ(run(std::string(DRAV_MKMODEL_EXE) + " " + src + " " + dir.string() +
+                  " >/dev/null 2>" + err),
               0)
         << c.file;
+    EXPECT_EQ(slurp(err), "") << c.file;  // the examples draw no warnings
+    fs::remove(err);
     EXPECT_EQ(run("cd " + dir.string() + " && " + DRAV_EXE + " >console.txt 2>&1"), 0) << c.file;
     EXPECT_EQ(run_status(dir), c.status) << c.file << ": " << slurp(dir / "console.txt");
     if (c.matrix != nullptr) {

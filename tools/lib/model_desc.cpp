@@ -49,11 +49,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
 #include <optional>
 #include <sstream>
+#include <system_error>
 #include <utility>
 
 namespace drav::tools {
@@ -517,6 +519,9 @@ ModelDesc parse_description(std::string_view text, std::string_view file) {
 }
 
 ModelDesc read_description(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    throw DescriptionError(path + ": is a directory, not a description");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw DescriptionError(path + ": cannot open the description");
   std::ostringstream ss;
