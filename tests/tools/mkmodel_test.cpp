@@ -61,7 +61,7 @@ TEST(MkmodelDescription, ErrorsNameTheFileAndLine) {
       {"ndofn 3\n", "m.txt:6: ndofn is given twice (first on line 1)"},
       {"language klingon\n", "m.txt:6: language 'klingon' is neither english nor romanian"},
       {"node 4 4 0\nbar 1 2 4\n", "m.txt:7: bar 1 has no length: nodes 2 and 4"},
-      {"nemax 1\nbar 1 1 2\nbar 2 2 3\n", "m.txt: node 2 has 2 bars, more than nemax 1"},
+      {"nemax 1\nbar 1 1 2\nbar 2 2 3\n", "m.txt:6: node 2 has 2 bars, more than nemax 1"},
   };
   for (const auto& c : cases) {
     EXPECT_NE(error_of(kHead + c.body).find(c.want), std::string::npos)

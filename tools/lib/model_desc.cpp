@@ -160,7 +160,6 @@ class Parser {
   std::vector<FixLine> fixes_;
   std::vector<SpringLine> springs_;
   std::vector<BarLine> bars_;
-  int nemax_line_ = 0;
   int case_line_ = 0;
 };
 
@@ -311,7 +310,7 @@ void Parser::setting(const Stmt& s) {
   } else if (s.key == "nemax") {
     if (v < 1) fail(s.line, "nemax must be at least 1");
     d_.nemax = v;
-    nemax_line_ = s.line;
+    d_.nemax_line = s.line;
   } else if (s.key == "nband") {
     if (v < 1) fail(s.line, "nband must be at least 1");
     d_.nband = v;
@@ -463,8 +462,8 @@ void Parser::finish() {
                        "; off the diagonal the program uses only the first of them");
   }
   if (d_.nemax > 0 && d_.nemax > std::max<int64_t>(numel, 1))
-    fail(nemax_line_, "nemax " + std::to_string(d_.nemax) + " is more than the " +
-                          std::to_string(numel) + " bars of the model");
+    fail(d_.nemax_line, "nemax " + std::to_string(d_.nemax) + " is more than the " +
+                            std::to_string(numel) + " bars of the model");
   if (case_line_ > 0 && (d_.load_case < 0 || d_.load_case > 99))
     warn(case_line_,
          "the program names its stiffness report after the case in two digits; "

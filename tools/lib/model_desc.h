@@ -49,9 +49,9 @@ struct ModelDesc {
   std::string title;                  // descriptive text lines of COMZOR.DAT
   std::string report = "report.txt";  // REPFIL
   bool romanian = false;
-  int32_t nemax = 0;  // 0: the largest number of bars at one node (at least 1)
-  int32_t nband = 0;  // 0: computed from the equation numbers
-  int nband_line = 0;
+  int32_t nemax = 0;                   // 0: the largest number of bars at one node (at least 1)
+  int32_t nband = 0;                   // 0: computed from the equation numbers
+  int nemax_line = 0, nband_line = 0;  // lines of the two settings, for messages
 
   // Notes on legal but probably unintended input ("file:line: warning: ...").
   std::vector<std::string> warnings;

@@ -95,8 +95,8 @@ ModelFiles build_model(const ModelDesc& d) {
   if (d.nemax > 0) {
     for (int64_t n = 0; n < nnode; ++n)
       if (count[n] > d.nemax)
-        fail(0, "node " + std::to_string(n + 1) + " has " + std::to_string(count[n]) +
-                    " bars, more than nemax " + std::to_string(d.nemax));
+        fail(d.nemax_line, "node " + std::to_string(n + 1) + " has " + std::to_string(count[n]) +
+                               " bars, more than nemax " + std::to_string(d.nemax));
     m.NEMAX = d.nemax;
   }
   if (nnode * m.NEMAX > (int64_t{1} << 29)) fail(0, "too many nodes and bars for nei.UNF");
