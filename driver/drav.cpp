@@ -19,7 +19,9 @@ namespace {
 // Arrays whose byte size needs more than 32 bits cannot be had, like memory that is refused.
 constexpr uint64_t kMaxArrayBytes = 0xFFFFFFFFu;
 
-int64_t nonneg(int64_t v) { return v > 0 ? v : 0; }
+int64_t nonneg(int64_t v) {
+  return v > 0 ? v : 0;
+}
 
 template <class T>
 bool allocate_checked(ZArray<T>& a, int64_t count) {
@@ -83,9 +85,9 @@ int DRAV_LU(recio::TextSink& console) {
   read_el(c, W);
 
   const bool first_iteration = c.ITER == 1;
-  recio::SeqWriter matrix_file(3, first_iteration ? "AA0.UNF" : "AA.UNF",
-                               first_iteration ? recio::OpenStatus::Unknown
-                                               : recio::OpenStatus::Old);
+  recio::SeqWriter matrix_file(
+      3, first_iteration ? "AA0.UNF" : "AA.UNF",
+      first_iteration ? recio::OpenStatus::Unknown : recio::OpenStatus::Old);
 
   Matrix LU;
   if (!LU.allocate(c.NEQ)) {

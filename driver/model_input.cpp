@@ -13,7 +13,9 @@ namespace {
 
 constexpr int kModelUnit = 2;
 
-int64_t nonneg(int64_t v) { return v > 0 ? v : 0; }
+int64_t nonneg(int64_t v) {
+  return v > 0 ? v : 0;
+}
 
 template <class T>
 void read_into(recio::SeqReader& r, ZArray<T>& a) {
@@ -56,9 +58,9 @@ void read_el(const COMPAR& c, WorkArrays& W) {
   const int64_t nd = nonneg(c.NDOFN);
   const int64_t data_bytes = 8 * nd + 56;
   if (recl < 1 || recl > INT32_MAX) {
-    recio::io_fail(recio::kOpenFailure, kModelUnit, "el.unf",
-                   "record length " + std::to_string(recl) + " from NDOFN = " +
-                       std::to_string(c.NDOFN));
+    recio::io_fail(
+        recio::kOpenFailure, kModelUnit, "el.unf",
+        "record length " + std::to_string(recl) + " from NDOFN = " + std::to_string(c.NDOFN));
   }
   recio::DirectReader r(kModelUnit, "el.unf", static_cast<int32_t>(recl));
   // The buffer comes from calloc: a wrong NDOFN costs no memory until a record really fills it.

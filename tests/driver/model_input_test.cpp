@@ -161,8 +161,9 @@ TEST_F(ModelFiles, ShortRecordsAndMissingFilesEndTheRun) {
     }
     return std::string("no error");
   };
-  EXPECT_NE(message([&] { read_nei(c, W); })
-                .find("input statement requires too much data, unit 2, file nei.UNF"),
+  EXPECT_NE(message([&] {
+              read_nei(c, W);
+            }).find("input statement requires too much data, unit 2, file nei.UNF"),
             std::string::npos);
   EXPECT_NE(message([&] { read_x0(c, W); }).find("file not found, unit 2, file x0.UNF"),
             std::string::npos);
@@ -172,8 +173,9 @@ TEST_F(ModelFiles, ShortRecordsAndMissingFilesEndTheRun) {
     w.write(1, rec.data(), rec.size());
     w.close();
   }
-  EXPECT_NE(message([&] { read_el(c, W); })
-                .find("attempt to access non-existent record, unit 2, file el.unf"),
+  EXPECT_NE(message([&] {
+              read_el(c, W);
+            }).find("attempt to access non-existent record, unit 2, file el.unf"),
             std::string::npos);
 }
 
@@ -198,8 +200,8 @@ TEST_F(ModelFiles, ElementNumberOutsideTheModelIsRefused) {
   c.NUMEL = 2;
   WorkArrays W;
   ASSERT_TRUE(W.NEI.allocate(6) && W.NI.allocate(2) && W.NF.allocate(2));
-  seq("nei.UNF", {bytes<int32_t>({1, 2, 0, 2, 0, 3}), bytes<int32_t>({1, 1}),
-                  bytes<int32_t>({2, 2})});
+  seq("nei.UNF",
+      {bytes<int32_t>({1, 2, 0, 2, 0, 3}), bytes<int32_t>({1, 1}), bytes<int32_t>({2, 2})});
   try {
     read_nei(c, W);
     FAIL() << "no error";
