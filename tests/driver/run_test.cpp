@@ -181,6 +181,18 @@ TEST_F(Run, FailureAtTheFirstStepGoesToConsoleAndReportFile) {
   EXPECT_TRUE(exists("rig-case12.dat"));
 }
 
+TEST_F(Run, NoEquationsIsANormalRun) {
+  model(one_bar("fix 2 x y\n"));
+  write_file(path("AA0.UNF"), "stale");
+  const RunResult r = run();
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(file("AA0.UNF"), "");
+  EXPECT_EQ(file("order.dat"), " \r\n");
+  EXPECT_EQ(file("drav0.dat"), "           0\r\n");
+  EXPECT_EQ(file("rig-case1.dat"), " Stiffness Matrix (Upper Triangle)\r\n Half-Bandwidth: 1\r\n");
+}
+
 TEST_F(Run, LaterIterationNeedsTheMatrixFile) {
   model(one_bar("spring 2 y -30\niter 2\n"));
   RunResult r = run();
