@@ -124,16 +124,20 @@ std::vector<int32_t> parse_integers(int unit, const std::string& path, const std
     size_t j = i;
     while (j < text.size() && !sep(text[j])) ++j;
     std::string_view tok(text.data() + i, j - i);
+    // An optional sign and digits, nothing else.
     std::string_view digits = tok;
-    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    if (digits.front() == '+') digits.remove_prefix(1);
+    const size_t first_digit = !digits.empty() && digits.front() == '-' ? 1 : 0;
+    bool well_formed = digits.size() > first_digit && !(tok.front() == '+' && first_digit == 1);
+    for (size_t k = first_digit; k < digits.size(); ++k) {
+      well_formed = well_formed && digits[k] >= '0' && digits[k] <= '9';
+    }
+    const std::string where = "line " + std::to_string(line) + ": \"" + std::string(tok) + "\"";
+    if (!well_formed) recio::io_fail(recio::kSyntaxError, unit, path, where);
     int32_t v = 0;
     const auto [end, err] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-    const std::string where = "line " + std::to_string(line) + ": \"" + std::string(tok) + "\"";
-    if (err == std::errc::result_out_of_range)
+    if (err != std::errc() || end != digits.data() + digits.size()) {
       recio::io_fail(recio::kConversionError, unit, path, where);
-    if (err != std::errc() || end != digits.data() + digits.size() || digits.empty() ||
-        digits.front() == '+') {
-      recio::io_fail(recio::kSyntaxError, unit, path, where);
     }
     out.push_back(v);
     i = j;
