@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -505,7 +506,7 @@ TEST_F(InspectRun, ExchangedRowsPassAndDamagedResultsFail) {
   fs::remove(d / "order.dat");
   r = check(d);
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "drav-inspect: file not found, unit 7, file order.dat\n");
+  EXPECT_EQ(r.err, "drav-inspect: " + d.string() + ": file not found, unit 7, file order.dat\n");
   EXPECT_EQ(check(dir_ / "nowhere").status, 2);
   // A loose tolerance lets a damaged value through.
   write_bytes(d / "order.dat", good_order);

@@ -99,6 +99,9 @@ int run_dump(const std::vector<std::string>& args) {
   return 0;
 }
 
+// Where the check works, for its error lines: the model files' names are relative to it.
+std::string check_dir;
+
 int run_check(const std::vector<std::string>& args) {
   std::optional<std::string> dir;
   drav::inspect::CheckOptions opt;
@@ -117,6 +120,7 @@ int run_check(const std::vector<std::string>& args) {
     }
   }
   if (dir) {
+    check_dir = *dir;
     // The model files have fixed names in the working directory.
     std::error_code ec;
     std::filesystem::current_path(*dir, ec);
@@ -145,7 +149,8 @@ int main(int argc, char** argv) {
     return usage_error("unknown command " + cmd);
   } catch (const drav::recio::FatalError& e) {
     std::cout.flush();
-    std::cerr << "drav-inspect: " << e.what() << "\n";
+    std::cerr << "drav-inspect: " << (check_dir.empty() ? "" : check_dir + ": ") << e.what()
+              << "\n";
     return kCheckError;
   } catch (const std::exception& e) {
     std::cout.flush();

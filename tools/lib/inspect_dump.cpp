@@ -111,11 +111,11 @@ std::optional<Layout> layout_from_word(const std::string& word) {
 void dump_sequential(const std::string& path, Layout layout, const DumpOptions& opt,
                      std::ostream& out) {
   const Style s = style_of(layout);
-  out << path << ": sequential records, values as " << s.name << " (" << s.size << " bytes)\n";
   // One reader measures each record, a second one over the same file takes its data: the
   // record reader hands out either the length or the data of a record, not both.
   recio::SeqReader sizes(kUnit, path);
   recio::SeqReader data(kUnit, path);
+  out << path << ": sequential records, values as " << s.name << " (" << s.size << " bytes)\n";
   std::vector<unsigned char> buf;
   int64_t records = 0, bytes = 0;
   while (!sizes.at_end()) {
