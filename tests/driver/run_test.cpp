@@ -241,6 +241,29 @@ TEST_F(Run, ParameterFileProblemsEndTheRunWithTheReport) {
   EXPECT_FALSE(exists("drav0.dat"));
 }
 
+// A parameter file without supports; the steps the program does not use hold zeros.
+std::string comzor(const std::string& step1, int neq) {
+  return step1 + "\r\n0 0 0 0 0\r\n" + "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" +
+         "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" + "0 0 0 0 0 0\r\n" +
+         std::to_string(neq) + "\r\n0 0 0 0 0 0 1\r\nmodel\r\nreport.txt\r\n\r\n\r\n\r\n\r\nE\r\n";
+}
+
+TEST_F(Run, WorkArraysThatCannotBeHadStopTheRun) {
+  std::filesystem::create_directories(dir);
+  // Group 1: NEI would need 70000 * 70000 * 4 bytes, more than 32 bits can count.
+  write_file(path("COMZOR.DAT"), comzor("70000 0 0 1 0 70000 1", 0));
+  RunResult r = run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "  * Allocation Error: NEI,NF,A0,S0\r\n STOP: DRAV\r\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_FALSE(exists("drav0.dat"));
+  // Group 2: V would need 300 000 000 * 2 * 8 bytes.
+  write_file(path("COMZOR.DAT"), comzor("1 0 0 300000000 2 1 1", 2));
+  r = run();
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "  * Eroare alocare:V,VMOD,YY,T,IND,AL0\r\n STOP: DRAV\r\n");
+}
+
 TEST_F(Run, MissingModelFileEndsTheRun) {
   model(one_bar(""));
   std::filesystem::remove(dir / "x0.UNF");
