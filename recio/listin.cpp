@@ -11,8 +11,10 @@ namespace drav::recio {
 
 namespace {
 
+// A CR that is not part of a line end (a doubled CR, a stray one mid-line) can never belong
+// to a value, so it separates like a blank instead of spoiling the value beside it.
 bool is_blank(char c) {
-  return c == ' ' || c == '\t';
+  return c == ' ' || c == '\t' || c == '\r';
 }
 bool is_separator(char c) {
   return is_blank(c) || c == ',' || c == '/';

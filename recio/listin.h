@@ -1,11 +1,11 @@
 // Free-format (list-directed) input: one read statement without an edit sequence.
 //
-// Values are separated by blanks (or tabs), commas or line ends. A statement starts on a new
-// line, takes as many lines as its items need, and discards the rest of its last line. Two
-// commas with only blanks (or line ends) between them give a null value (the item keeps its
-// value), as does a comma that opens the statement; r*c stands for r copies of c and r* for r
-// null values, and a repeat may run on over later items; "/" ends the statement (the
-// remaining items keep their values).
+// Values are separated by blanks (or tabs, or a CR that is not part of a line end), commas or
+// line ends. A statement starts on a new line, takes as many lines as its items need, and
+// discards the rest of its last line. Two commas with only blanks (or line ends) between them
+// give a null value (the item keeps its value), as does a comma that opens the statement; r*c
+// stands for r copies of c and r* for r null values, and a repeat may run on over later items;
+// "/" ends the statement (the remaining items keep their values).
 //
 // Numbers: an integer is an optional sign and digits. A real is an optional sign, digits with
 // an optional point (at least one digit), and an optional exponent: E, e, D or d with an

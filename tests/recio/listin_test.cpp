@@ -70,6 +70,10 @@ TEST(ListReadTest, ValuesNullsRepeatsAndSlash) {
       {"1,2,3\nnext", "1 2 3 | next"},
       {" 1 , 2 ,3 ", "1 2 3 | EOF"},
       {"1\t2\t\t3", "1 2 3 | EOF"},
+      // A CR that does not end a line separates like a blank (as after a doubled CR).
+      {"1\r2\r 3", "1 2 3 | EOF"},
+      {"1 2\r\r\n3\r\r\nnext\r\r\n", "1 2 3 | next\r"},
+      {"\r\r\n1,\r,3", "1 -1 3 | EOF"},
       {"+1 -2 0003", "1 -2 3 | EOF"},
       {"-2147483648 2147483647 -0", "-2147483648 2147483647 0 | EOF"},
       // null values
