@@ -28,6 +28,23 @@ std::string errno_text(int e) {
   return std::strerror(e);
 }
 
+// What an existing file opened for appending lacks after its last line: nothing when it is
+// empty or ends in LF, the LF of a CR LF cut off after its CR, else a whole CR LF. A file
+// that cannot be read back (write-only, not a regular file) is taken as it is. It is read
+// through the open descriptor, so that it is the very file opened even if the path moved.
+std::string_view missing_line_end(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return {};
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const int rfd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (rfd < 0) return {};
+  char last = '\n';
+  const bool got = ::pread(rfd, &last, 1, st.st_size - 1) == 1;
+  ::close(rfd);
+  if (!got || last == '\n') return {};
+  return last == '\r' ? std::string_view("\n") : kCrLf;
+}
+
 }  // namespace
 
 void ConsoleSink::put(std::string_view line) {
@@ -63,6 +80,7 @@ TextFileOut::TextFileOut(int unit, std::string path, Access access, OpenStatus s
     io_fail(kOpenFailure, unit_, path_, errno_text(e));
   }
   truncate_on_write_ = access == Access::Sequential;
+  if (access == Access::Append) end_line_ = missing_line_end(fd);
 }
 
 TextFileOut::~TextFileOut() {
@@ -83,6 +101,12 @@ void TextFileOut::put(std::string_view line) {
         io_fail(kWriteError, unit_, path_, errno_text(e));
       }
     }
+  }
+  if (!end_line_.empty()) {
+    // The file's old last line has no terminator: end it, or the record would join it.
+    const std::string_view end = end_line_;
+    end_line_ = {};
+    if (!write_all(f_, end)) io_fail(kWriteError, unit_, path_, errno_text(errno));
   }
   if (!write_all(f_, line) || !write_all(f_, kCrLf)) {
     io_fail(kWriteError, unit_, path_, errno_text(errno));

@@ -42,7 +42,9 @@ enum class OpenStatus {
 // A formatted sequential file opened for writing on a unit. With Unknown and sequential
 // access it is positioned at the start: the first record written cuts off what was there
 // (a file opened and closed without a write keeps its content). With append it is positioned
-// after the last existing record. Failures end the run with the fatal report for the unit.
+// after the last existing record; a last line without terminator is ended before the first
+// new record, so that the two stay apart. Failures end the run with the fatal report for the
+// unit.
 class TextFileOut : public TextSink {
  public:
   enum class Access { Sequential, Append };
@@ -63,6 +65,7 @@ class TextFileOut : public TextSink {
   std::string path_;
   std::FILE* f_ = nullptr;
   bool truncate_on_write_ = false;
+  std::string_view end_line_;  // written before the first record appended (see put)
 };
 
 // A formatted sequential file opened for reading (status old). Lines end in LF or CR LF (the

@@ -178,6 +178,36 @@ TEST(TextFileOutTest, AppendAddsAfterExistingLinesAndCreates) {
   EXPECT_EQ(t.read("new.txt"), "first\r\n");
 }
 
+// An existing last line without its terminator stays a line of its own: the first record
+// appended does not run on into it.
+TEST(TextFileOutTest, AppendEndsAnUnterminatedLastLineFirst) {
+  struct Case {
+    std::string before, after;
+  };
+  const Case cases[] = {
+      {"old", "old\r\nnew\r\n"},   {"a\r\nold", "a\r\nold\r\nnew\r\n"},
+      {"old\r", "old\r\nnew\r\n"},  // the CR of a cut-off CR LF is completed
+      {"old\n", "old\nnew\r\n"},   {"", "new\r\n"},
+  };
+  TempDir t;
+  for (const Case& c : cases) {
+    std::string p = t.write("rep.txt", c.before);
+    {
+      TextFileOut out(1, p, TextFileOut::Access::Append);
+      out.put("new");
+      out.close();
+    }
+    EXPECT_EQ(t.read("rep.txt"), c.after) << c.before;
+  }
+  // Opened and closed without a record: the file is left as it was.
+  std::string p = t.write("rep.txt", "old");
+  {
+    TextFileOut out(1, p, TextFileOut::Access::Append);
+    out.close();
+  }
+  EXPECT_EQ(t.read("rep.txt"), "old");
+}
+
 TEST(TextFileOutTest, Failures) {
   TempDir t;
   std::string missing = t.path("missing.dat");
