@@ -237,6 +237,28 @@ TEST_F(RcomTest, TextLinesAreCutOrPadded) {
   EXPECT_EQ(text_str(c.LANG), padded<20>("rom"));
 }
 
+// Lines one short of, exactly and one past the field length, with CR LF ends: the CR of the
+// terminator never lands in the field, a short line is padded with blanks.
+TEST_F(RcomTest, TextLinesAtTheFieldLength) {
+  const std::string head = "1 0 0 1 1 1 1\r\n1 2 3 4 5\r\n35*1\r\n1 1 1 1 1 1\r\n1\r\n7*1\r\n";
+  for (size_t delta : {0, 1, 2}) {
+    const std::string l255 = std::string(254, 'a') + std::string(delta, 'b');
+    const std::string l20 = std::string(19, 'c') + std::string(delta, 'd');
+    COMPAR c;
+    ASSERT_EQ(run(head + l255 + "\r\n" + l255 + "\r\n" + l255 + "\r\n" + l20 + "\r\n" + l20 +
+                      "\r\n" + l20 + "\r\n" + l20 + "\r\n",
+                  c),
+              "");
+    const std::string f255 = (l255 + "  ").substr(0, 255);
+    const std::string f20 = (l20 + "  ").substr(0, 20);
+    EXPECT_EQ(text_str(c.STR1), f255) << delta;
+    EXPECT_EQ(text_str(c.REPFIL), f255) << delta;
+    EXPECT_EQ(text_str(c.STR3), f255) << delta;
+    for (const auto& l : c.LABL) EXPECT_EQ(text_str(l), f20) << delta;
+    EXPECT_EQ(text_str(c.LANG), f20) << delta;
+  }
+}
+
 TEST_F(RcomTest, FatalReports) {
   const std::string supports = "3 1 2 1 2 1 1\n2 1 1\n";
   struct Case {
