@@ -1,6 +1,7 @@
 // The model builder: description errors, the files it writes (read back by hand, byte by
 // byte), the equation numbering and band width, and whole runs of the builder and the program.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,6 +73,25 @@ TEST(MkmodelDescription, ErrorsNameTheFileAndLine) {
   // A bar before its defaults exist.
   EXPECT_NE(error_of("ndofn 1\nnode 1 0\nnode 2 1\nbar 1 1 2 A=1\n")
                 .find("m.txt:4: bar 1 has no E (give E= on the bar or in a default line)"),
+            std::string::npos);
+}
+
+TEST(MkmodelDescription, AllDirectionsCostNothingBeforeTheNodesAreKnown) {
+  // Under the largest ndofn, "all" names 268 million directions; a description without nodes
+  // must report that without listing them first (it once took a gigabyte and seconds).
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  EXPECT_NE(error_of("ndofn 268435448\nfix 1 all\nspring 1 all 5\n").find("m.txt: no nodes"),
+            std::string::npos);
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64L * 1024) << "KB of peak memory added";
+  // "all" still means every direction, for fixes and springs alike.
+  const auto d =
+      parse_description("ndofn 3\nnode 1 0 0 0\nnode 2 1 0 0\nfix 1 all\nspring 2 all 5\n", "a");
+  EXPECT_EQ(d.fixed, (std::vector<int32_t>{1, 1, 1, 0, 0, 0}));
+  EXPECT_EQ(d.spring, (std::vector<float>{0, 0, 0, 5, 5, 5}));
+  EXPECT_NE(error_of("ndofn 2\nnode 1 0 0\nspring 1 all 5\nspring 1 y 6\n")
+                .find("m.txt:4: node 1 has a spring in direction 2 already"),
             std::string::npos);
 }
 

@@ -204,12 +204,28 @@ float Parser::to_float(const Stmt& s, std::string_view w, const char* what) cons
   return static_cast<float>(x);
 }
 
+// "all" is kept as kAllDirs and expanded only once the nodes are known: ndofn alone may be
+// hundreds of millions, and a two-line description must not make a list that long.
+constexpr int32_t kAllDirs = 0;
+
+// Calls f(dir) for every direction of a list from to_dirs.
+template <class F>
+void each_dir(const std::vector<int32_t>& dirs, int32_t ndofn, F f) {
+  for (int32_t dir : dirs) {
+    if (dir != kAllDirs) {
+      f(dir);
+      continue;
+    }
+    for (int32_t dd = 1; dd <= ndofn; ++dd) f(dd);
+  }
+}
+
 std::vector<int32_t> Parser::to_dirs(const Stmt& s, size_t first, size_t last) const {
   std::vector<int32_t> dirs;
   for (size_t i = first; i < last; ++i) {
     std::string w = lower(s.words[i]);
     if (w == "all") {
-      for (int32_t dd = 1; dd <= d_.ndofn; ++dd) dirs.push_back(dd);
+      dirs.push_back(kAllDirs);
       continue;
     }
     int32_t dir = 0;
@@ -407,13 +423,14 @@ void Parser::finish() {
   d_.fixed.assign(nnode * nd, 0);
   for (const auto& f : fixes_) {
     check_node(f.line, "fix", f.n);
-    for (int32_t dir : f.dirs) d_.fixed[(f.n - 1) * static_cast<int64_t>(nd) + dir - 1] = 1;
+    each_dir(f.dirs, nd,
+             [&](int32_t dir) { d_.fixed[(f.n - 1) * static_cast<int64_t>(nd) + dir - 1] = 1; });
   }
   d_.spring.assign(nnode * nd, 0.0f);
   std::vector<int> spring_line(nnode * nd, 0);
   for (const auto& sp : springs_) {
     check_node(sp.line, "spring", sp.n);
-    for (int32_t dir : sp.dirs) {
+    each_dir(sp.dirs, nd, [&](int32_t dir) {
       int64_t k = (sp.n - 1) * static_cast<int64_t>(nd) + dir - 1;
       if (spring_line[k] != 0)
         fail(sp.line, "node " + std::to_string(sp.n) + " has a spring in direction " +
@@ -421,7 +438,7 @@ void Parser::finish() {
                           ")");
       spring_line[k] = sp.line;
       d_.spring[k] = sp.k;
-    }
+    });
   }
   for (int64_t k = 0; k < nnode * nd; ++k)
     if (spring_line[k] != 0 && d_.fixed[k] != 0)
