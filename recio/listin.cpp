@@ -234,10 +234,20 @@ bool ListRead::item(int32_t& v) {
   return false;
 }
 
-bool ListRead::item(float& v) {
+namespace {
+
+template <class T>
+constexpr const char* kRangeText = "the value is beyond the double precision range";
+template <>
+constexpr const char* kRangeText<float> = "the value is beyond the single precision range";
+
+}  // namespace
+
+template <class T>
+bool ListRead::item_real(T& v) {
   std::string_view t;
   if (!take(t)) return false;
-  float x = 0;
+  T x = 0;
   switch (parse_real(t, x)) {
     case Parse::Ok:
       v = x;
@@ -245,25 +255,16 @@ bool ListRead::item(float& v) {
     case Parse::Syntax:
       syntax_error(t, "a real number was expected");
     case Parse::Range:
-      conversion_error(t, "the value is beyond the single precision range");
+      conversion_error(t, kRangeText<T>);
   }
   return false;
 }
 
+bool ListRead::item(float& v) {
+  return item_real(v);
+}
 bool ListRead::item(double& v) {
-  std::string_view t;
-  if (!take(t)) return false;
-  double x = 0;
-  switch (parse_real(t, x)) {
-    case Parse::Ok:
-      v = x;
-      return true;
-    case Parse::Syntax:
-      syntax_error(t, "a real number was expected");
-    case Parse::Range:
-      conversion_error(t, "the value is beyond the double precision range");
-  }
-  return false;
+  return item_real(v);
 }
 
 void ListRead::end() {

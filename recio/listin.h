@@ -54,6 +54,8 @@ class ListRead {
   // Handles a pending repeat or fetches the next value; sets `token` when a value is to be
   // converted. False when the item keeps its value.
   bool take(std::string_view& token);
+  template <class T>
+  bool item_real(T& v);
   [[noreturn]] void syntax_error(std::string_view token, std::string_view what) const;
   [[noreturn]] void conversion_error(std::string_view token, std::string_view what) const;
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/tempdir.h"
 #include "params/compar.h"
 #include "params/work.h"
 
@@ -140,17 +141,5 @@ class ScratchDir {
  private:
   std::filesystem::path old_, path_;
 };
-
-inline std::string read_file(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-inline void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << bytes;
-}
 
 }  // namespace drav::testing
