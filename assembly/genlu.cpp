@@ -135,7 +135,7 @@ void check_model(const COMPAR& c, const WorkArrays& W, const Matrix& A) {
   }
 }
 
-void GENLU(const COMPAR& c, WorkArrays& W, Matrix& A) {
+void generate_matrix(const COMPAR& c, WorkArrays& W, Matrix& A) {
   check_model(c, W, A);
   const int32_t NEQ = std::max(c.NEQ, 0);
   // Entries with |I-J| >= NBAND are zero; a band of 0 or less leaves the whole matrix zero.
@@ -157,7 +157,10 @@ void GENLU(const COMPAR& c, WorkArrays& W, Matrix& A) {
     for (; J <= hi; ++J) row[J - 1] = AA(c, W, I, static_cast<int32_t>(J));
     std::fill(row + (J - 1), row + NEQ, 0.0);
   }
+}
 
+void GENLU(const COMPAR& c, WorkArrays& W, Matrix& A) {
+  generate_matrix(c, W, A);
   WRITESTIFFNESSMATRIX(c, A);
 }
 

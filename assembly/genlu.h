@@ -36,10 +36,14 @@ double AA(const COMPAR& c, WorkArrays& W, int32_t I, int32_t J);
 // or support array is shorter than the model sizes say. GENLU calls it first.
 void check_model(const COMPAR& c, const WorkArrays& W, const Matrix& A);
 
+// The generation alone, without the report (GENLU's first part; also used to rebuild a matrix).
 // Fills A (NEQ x NEQ) with the symmetric band matrix: A(I,J) = AA(min(I,J), max(I,J)) when
 // |I-J| < NBAND, 0.0 otherwise, the lower triangle an exact copy of the upper. Every entry is
 // written exactly once, so A need not be cleared beforehand (a fresh matrix is not written
-// twice). Then writes the stiffness report (WRITESTIFFNESSMATRIX).
+// twice).
+void generate_matrix(const COMPAR& c, WorkArrays& W, Matrix& A);
+
+// generate_matrix, then the stiffness report (WRITESTIFFNESSMATRIX).
 void GENLU(const COMPAR& c, WorkArrays& W, Matrix& A);
 
 // Ends the run with a fatal report when an entry of the upper triangle of A is not a finite

@@ -64,16 +64,8 @@ void build_matrix(Model& m, Matrix& A) {
   if (!A.allocate(c.NEQ)) {
     recio::fail("cannot allocate the matrix of order NEQ = " + std::to_string(c.NEQ));
   }
-  check_model(c, m.W, A);
-  // The generation's own loop, less its report: the upper half band from AA, then the mirror.
-  for (int32_t i = 1; i <= c.NEQ; ++i) {
-    const int64_t hi = std::min<int64_t>(c.NEQ, static_cast<int64_t>(i) + c.NBAND - 1);
-    for (int64_t j = i; j <= hi; ++j) {
-      const double v = AA(c, m.W, i, static_cast<int32_t>(j));
-      A(i, static_cast<int32_t>(j)) = v;
-      A(static_cast<int32_t>(j), i) = v;
-    }
-  }
+  // The program's own generation, less its report.
+  generate_matrix(c, m.W, A);
   check_finite(c, m.W, A);
 }
 
