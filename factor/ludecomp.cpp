@@ -83,11 +83,9 @@ void APVT_DIRECT(Matrix& LU, int32_t N, int32_t* IORD, int32_t KSTEP) {
   if (IMAX > k) SWAP_ROW(N, LU, IORD, k, IMAX);
 }
 
-namespace {
-
-// The failure record of the factorization. Step 1 shows the tolerance, on the console and in
-// the report file; a later step shows both indices, after an empty record, in the file only.
-void report_failure(int32_t k, double u, const COMPAR& c, recio::TextSink& console) {
+// The two failure records differ: step 1 shows the tolerance, on the console and in the report
+// file; a later step shows both indices, after an empty record, in the file only.
+void report_pivot_failure(int32_t k, double u, const COMPAR& c, recio::TextSink& console) {
   const float u4 = static_cast<float>(u);
   if (k == 1) {
     recio::ListWriter w;
@@ -107,12 +105,7 @@ void report_failure(int32_t k, double u, const COMPAR& c, recio::TextSink& conso
   rep.close();
 }
 
-// The pivot test. Written as "not at least the tolerance" rather than "below the tolerance"
-// so that a pivot that is not a number stops the factorization too: letting it through would
-// fill the rest of the factors with NaN and hand them on as a result.
-inline bool pivot_fails(double u) {
-  return !(std::fabs(u) >= PIVTOL);
-}
+namespace {
 
 void factor(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP, const COMPAR& c,
             recio::TextSink& console, bool trial_exchanges) {
@@ -134,7 +127,7 @@ void factor(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
   KSTEP = 1;
   if (N > 1) pivot_step(1);
   if (pivot_fails(LU(1, 1))) {
-    report_failure(1, LU(1, 1), c, console);
+    report_pivot_failure(1, LU(1, 1), c, console);
     IERR = -1;
     return;
   }
@@ -163,7 +156,7 @@ void factor(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
 
     const double ukk = rk[k - 1];
     if (pivot_fails(ukk)) {
-      report_failure(k, ukk, c, console);
+      report_pivot_failure(k, ukk, c, console);
       IERR = -1;
       return;
     }

@@ -4,6 +4,7 @@
 // candidate row in and out.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "params/compar.h"
@@ -31,6 +32,18 @@ void APVT(Matrix& LU, int32_t N, int32_t* IORD, int32_t KSTEP);
 // The same pivot step without the trial exchanges: each candidate is evaluated where its row
 // stands. Same sums, same order, same rounding, so LU and IORD come out identical bit for bit.
 void APVT_DIRECT(Matrix& LU, int32_t N, int32_t* IORD, int32_t KSTEP);
+
+// The pivot test of the factorization. Written as "not at least the tolerance" rather than
+// "below the tolerance" so that a pivot that is not a number stops the factorization too:
+// letting it through would fill the rest of the factors with NaN and hand them on as a result.
+inline bool pivot_fails(double u) {
+  return !(std::fabs(u) >= PIVTOL);
+}
+
+// Writes the failure record of a pivot u = u(k,k) that failed the pivot test at step k: at
+// step 1 to `console` and to the report file c.report_path() (appended, unit 1), at a later
+// step to the report file only.
+void report_pivot_failure(int32_t k, double u, const COMPAR& c, recio::TextSink& console);
 
 // Factors LU in place. IERR: 0 after a complete factorization (KSTEP = N+1), -1 when a pivot
 // fell below PIVTOL or is not a number (KSTEP = the failing step). The failure record goes to
