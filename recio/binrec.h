@@ -79,7 +79,7 @@ class SeqReader {
   // (twin lengths differ, bad continuation marks, a length past the end of the file, or 1 to
   // 3 stray bytes after the last record) is "error during read".
   void read(void* dst, size_t nbytes);
-  // Consumes one record and returns its data length (for inspection tools).
+  // Consumes one record and returns its data length (for audit tools).
   int64_t record_length();
   bool at_end();  // true when no byte follows the last record consumed
   void close();

@@ -9,7 +9,7 @@
 #include "params/compar.h"
 #include "params/work.h"
 
-namespace drav::inspect {
+namespace drav::audit {
 
 struct Model {
   COMPAR c;
@@ -44,4 +44,4 @@ std::string free_format_integers(const std::vector<int32_t>& values);
 // The first line (from 1) on which `actual` differs from `expected`, 0 when equal.
 int64_t first_differing_line(const std::string& expected, const std::string& actual);
 
-}  // namespace drav::inspect
+}  // namespace drav::audit

@@ -1,4 +1,4 @@
-#include "tools/lib/inspect_dump.h"
+#include "tools/lib/audit_dump.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,7 +12,7 @@
 #include "recio/binrec.h"
 #include "recio/fatal.h"
 
-namespace drav::inspect {
+namespace drav::audit {
 
 namespace {
 
@@ -189,4 +189,4 @@ int32_t ndofn_beside(const std::string& path) {
   return c.NDOFN;
 }
 
-}  // namespace drav::inspect
+}  // namespace drav::audit

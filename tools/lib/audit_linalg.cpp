@@ -1,8 +1,8 @@
-#include "tools/lib/inspect_linalg.h"
+#include "tools/lib/audit_linalg.h"
 
 #include <cmath>
 
-namespace drav::inspect {
+namespace drav::audit {
 
 namespace {
 
@@ -170,4 +170,4 @@ Condition condition_1norm(const Matrix& A, const Matrix& F, const std::vector<in
   return c;
 }
 
-}  // namespace drav::inspect
+}  // namespace drav::audit

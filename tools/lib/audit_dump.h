@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-namespace drav::inspect {
+namespace drav::audit {
 
 // How the data of a file are shown: sequential records of one item type, or the
 // fixed-length element records of el.unf.
@@ -42,4 +42,4 @@ int32_t ndofn_beside(const std::string& path);
 std::string shortest(double v);
 std::string shortest(float v);
 
-}  // namespace drav::inspect
+}  // namespace drav::audit

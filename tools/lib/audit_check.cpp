@@ -1,4 +1,4 @@
-#include "tools/lib/inspect_check.h"
+#include "tools/lib/audit_check.h"
 
 #include <cmath>
 #include <cstdio>
@@ -12,10 +12,10 @@
 #include "recio/binrec.h"
 #include "recio/fatal.h"
 #include "recio/textio.h"
-#include "tools/lib/inspect_linalg.h"
-#include "tools/lib/inspect_model.h"
+#include "tools/lib/audit_linalg.h"
+#include "tools/lib/audit_model.h"
 
-namespace drav::inspect {
+namespace drav::audit {
 
 namespace {
 
@@ -213,4 +213,4 @@ int check_run(const CheckOptions& opt, std::ostream& out) {
   return kCheckFail;
 }
 
-}  // namespace drav::inspect
+}  // namespace drav::audit

@@ -1,4 +1,4 @@
-// The inspection tool: the residual and condition computations on hand-made factors, the
+// The audit tool: the residual and condition computations on hand-made factors, the
 // strict reading of the small result files, the record listing, and whole runs of the model
 // builder, the program and the check on the examples and on damaged result files.
 #include <gtest/gtest.h>
@@ -25,13 +25,13 @@
 #include "recio/binrec.h"
 #include "recio/fatal.h"
 #include "recio/textio.h"
-#include "tools/lib/inspect_dump.h"
-#include "tools/lib/inspect_linalg.h"
-#include "tools/lib/inspect_model.h"
+#include "tools/lib/audit_dump.h"
+#include "tools/lib/audit_linalg.h"
+#include "tools/lib/audit_model.h"
 
 namespace fs = std::filesystem;
 using drav::Matrix;
-using namespace drav::inspect;
+using namespace drav::audit;
 
 namespace {
 
@@ -113,7 +113,7 @@ Matrix scrambled(int32_t n, unsigned seed) {
 
 }  // namespace
 
-TEST(InspectLinalg, PermutationTable) {
+TEST(AuditLinalg, PermutationTable) {
   struct Case {
     std::vector<int32_t> v;
     int32_t n;
@@ -126,7 +126,7 @@ TEST(InspectLinalg, PermutationTable) {
   for (const auto& c : cases) EXPECT_EQ(is_permutation(c.v, c.n), c.want) << c.v.size();
 }
 
-TEST(InspectLinalg, ResidualOfExactFactorsIsZeroAndMeasuresDamage) {
+TEST(AuditLinalg, ResidualOfExactFactorsIsZeroAndMeasuresDamage) {
   const Matrix A = matrix3();
   Matrix F = factors3();
   EXPECT_EQ(lu_residual(A, F, kIord), 0.0);
@@ -148,7 +148,7 @@ TEST(InspectLinalg, ResidualOfExactFactorsIsZeroAndMeasuresDamage) {
   EXPECT_TRUE(std::isnan(lu_residual(A, F, kIord)));
 }
 
-TEST(InspectLinalg, SolvesWithTheFactorsBothWays) {
+TEST(AuditLinalg, SolvesWithTheFactorsBothWays) {
   const Matrix A = matrix3();
   const Matrix F = factors3();
   const std::vector<double> x = {1, -2, 0.5};
@@ -162,7 +162,7 @@ TEST(InspectLinalg, SolvesWithTheFactorsBothWays) {
   }
 }
 
-TEST(InspectLinalg, ConditionExactAndEstimated) {
+TEST(AuditLinalg, ConditionExactAndEstimated) {
   const Matrix A = matrix3();
   const Matrix F = factors3();
   const double want = inverse_norm1_by_cofactors(A);
@@ -182,7 +182,7 @@ TEST(InspectLinalg, ConditionExactAndEstimated) {
   EXPECT_NEAR(condition_1norm(d.A, d.F, d.IORD).kappa, 5000.0, 1e-8);
 }
 
-TEST(InspectLinalg, EstimateIsALowerBoundCloseToTheExactNorm) {
+TEST(AuditLinalg, EstimateIsALowerBoundCloseToTheExactNorm) {
   for (unsigned seed : {1u, 2u, 3u}) {
     for (int32_t n : {1, 2, 7, 40}) {
       const Factored f = factor(scrambled(n, seed));
@@ -195,7 +195,7 @@ TEST(InspectLinalg, EstimateIsALowerBoundCloseToTheExactNorm) {
   }
 }
 
-TEST(InspectText, FreeFormatIntegersAndDifferences) {
+TEST(AuditText, FreeFormatIntegersAndDifferences) {
   EXPECT_EQ(free_format_integers({2, 1, 3}), "           2           1           3\r\n");
   EXPECT_EQ(free_format_integers({}), " \r\n");
   EXPECT_EQ(free_format_integers({-1}), "          -1\r\n");
@@ -208,7 +208,7 @@ TEST(InspectText, FreeFormatIntegersAndDifferences) {
   EXPECT_EQ(first_differing_line("a\r\nb\r\n", "a\r\n"), 2);
 }
 
-TEST(InspectText, ParsesIntegersStrictly) {
+TEST(AuditText, ParsesIntegersStrictly) {
   EXPECT_EQ(parse_integers(7, "order.dat", "  3 1,2\r\n -4 +5\n"),
             (std::vector<int32_t>{3, 1, 2, -4, 5}));
   EXPECT_TRUE(parse_integers(7, "order.dat", " \r\n").empty());
@@ -230,7 +230,7 @@ TEST(InspectText, ParsesIntegersStrictly) {
   }
 }
 
-TEST(InspectDump, LayoutsByNameAndWord) {
+TEST(AuditDump, LayoutsByNameAndWord) {
   EXPECT_EQ(layout_for_name("dir/nei.UNF"), Layout::Int);
   EXPECT_EQ(layout_for_name("X0.unf"), Layout::Real);
   EXPECT_EQ(layout_for_name("AA0.UNF"), Layout::Double);
@@ -246,11 +246,11 @@ TEST(InspectDump, LayoutsByNameAndWord) {
 
 namespace {
 
-class InspectFiles : public ::testing::Test {
+class AuditFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("drav-inspect-" + std::to_string(::getpid()) + "-" +
+           ("drav-audit-" + std::to_string(::getpid()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
@@ -262,7 +262,7 @@ class InspectFiles : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(InspectFiles, ListsSequentialRecordsWithSubrecordsAndLimits) {
+TEST_F(AuditFiles, ListsSequentialRecordsWithSubrecordsAndLimits) {
   {
     drav::recio::SeqWriter w(2, file("nei.UNF"), drav::recio::OpenStatus::Unknown);
     std::vector<int32_t> ten = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
@@ -292,7 +292,7 @@ TEST_F(InspectFiles, ListsSequentialRecordsWithSubrecordsAndLimits) {
   EXPECT_NE(limited.str().find("  ... 4 more\n"), std::string::npos);
 }
 
-TEST_F(InspectFiles, ListingStopsWithAFatalErrorAtDamagedFraming) {
+TEST_F(AuditFiles, ListingStopsWithAFatalErrorAtDamagedFraming) {
   std::string bytes("\x04\0\0\0\x01\0\0\0\x04\0\0\0\x08\0\0\0\x01\0\0\0", 20);
   std::ofstream(file("x.bin"), std::ios::binary) << bytes;
   std::ostringstream out;
@@ -300,7 +300,7 @@ TEST_F(InspectFiles, ListingStopsWithAFatalErrorAtDamagedFraming) {
   EXPECT_NE(out.str().find("record 1: 4 bytes, 1 real\n"), std::string::npos);
 }
 
-TEST_F(InspectFiles, DecodesElementRecords) {
+TEST_F(AuditFiles, DecodesElementRecords) {
   const int32_t ndofn = 2;
   {
     drav::recio::DirectWriter w(2, file("el.unf"), 8 * ndofn + 56);
@@ -328,7 +328,7 @@ TEST_F(InspectFiles, DecodesElementRecords) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Whole runs: drav-mkmodel builds a working directory, drav runs there, drav-inspect checks.
+// Whole runs: drav-mkmodel builds a working directory, drav runs there, drav-audit checks.
 
 namespace {
 
@@ -360,7 +360,7 @@ Outcome run_in(const fs::path& dir, const std::string& cmd) {
   return r;
 }
 
-class InspectRun : public InspectFiles {
+class AuditRun : public AuditFiles {
  protected:
   // Builds the description `text` (or the file `desc`) into `name` and runs drav there.
   fs::path build_and_run(const std::string& name, const std::string& desc_path) {
@@ -378,7 +378,7 @@ class InspectRun : public InspectFiles {
     return build_and_run(name, p);
   }
   Outcome check(const fs::path& d, const std::string& extra = "") {
-    return run_in(dir_, std::string(DRAV_INSPECT_EXE) + " check " + quote(d.string()) + extra);
+    return run_in(dir_, std::string(DRAV_AUDIT_EXE) + " check " + quote(d.string()) + extra);
   }
   Outcome drav_;
 };
@@ -406,7 +406,7 @@ void write_bytes(const fs::path& p, const std::string& b) {
 
 }  // namespace
 
-TEST_F(InspectRun, EveryExamplePassesOrNamesItsSingularUnknown) {
+TEST_F(AuditRun, EveryExamplePassesOrNamesItsSingularUnknown) {
   std::vector<fs::path> examples;
   for (const auto& e : fs::directory_iterator(fs::path(DRAV_SOURCE_DIR) / "examples")) {
     if (e.path().extension() == ".txt") examples.push_back(e.path());
@@ -443,7 +443,7 @@ TEST_F(InspectRun, EveryExamplePassesOrNamesItsSingularUnknown) {
   EXPECT_GT(singular, 0);
 }
 
-TEST_F(InspectRun, ExchangedRowsPassAndDamagedResultsFail) {
+TEST_F(AuditRun, ExchangedRowsPassAndDamagedResultsFail) {
   const fs::path d = build_text("tri", kTriangle);
   ASSERT_EQ(slurp(d / "drav0.dat"), "           0\r\n");
   Outcome r = check(d);
@@ -506,7 +506,7 @@ TEST_F(InspectRun, ExchangedRowsPassAndDamagedResultsFail) {
   fs::remove(d / "order.dat");
   r = check(d);
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "drav-inspect: " + d.string() + ": file not found, unit 7, file order.dat\n");
+  EXPECT_EQ(r.err, "drav-audit: " + d.string() + ": file not found, unit 7, file order.dat\n");
   EXPECT_EQ(check(dir_ / "nowhere").status, 2);
   // A loose tolerance lets a damaged value through.
   write_bytes(d / "order.dat", good_order);
@@ -515,7 +515,7 @@ TEST_F(InspectRun, ExchangedRowsPassAndDamagedResultsFail) {
   EXPECT_EQ(check(d, " --tol x").status, 2);
 }
 
-TEST_F(InspectRun, LaterIterationChecksAaUnf) {
+TEST_F(AuditRun, LaterIterationChecksAaUnf) {
   std::string text = std::string(kTriangle) + "iter 3\n";
   const fs::path d = dir_ / "iter3";
   const std::string p = file("iter3.txt");
@@ -531,7 +531,7 @@ TEST_F(InspectRun, LaterIterationChecksAaUnf) {
   EXPECT_FALSE(fs::exists(d / "AA0.UNF"));
 }
 
-TEST_F(InspectRun, SingularRunNamesNodeDirectionAndElements) {
+TEST_F(AuditRun, SingularRunNamesNodeDirectionAndElements) {
   const fs::path d = build_text("line", kCollinear);
   ASSERT_EQ(slurp(d / "drav0.dat"), "          -1\r\n");
   EXPECT_NE(drav_.out.find(" ** NODE: 2,   DIRECTION: Y"), std::string::npos) << drav_.out;
@@ -549,7 +549,7 @@ TEST_F(InspectRun, SingularRunNamesNodeDirectionAndElements) {
 
   // The listing of the element file takes NDOFN from the COMZOR.DAT beside it.
   const Outcome el =
-      run_in(dir_, std::string(DRAV_INSPECT_EXE) + " dump " + quote((d / "el.unf").string()));
+      run_in(dir_, std::string(DRAV_AUDIT_EXE) + " dump " + quote((d / "el.unf").string()));
   EXPECT_EQ(el.status, 0) << el.err;
   EXPECT_NE(el.out.find("NDOFN = 2, records of 288 bytes, 3 records"), std::string::npos) << el.out;
   EXPECT_NE(el.out.find("record 3: VMOD = 8  YY = 2.1e+08  T = 0  IND = -1  AL0 = 1\n  V: 8 0\n"),

@@ -1,4 +1,4 @@
-#include "tools/lib/inspect_model.h"
+#include "tools/lib/audit_model.h"
 
 #include <charconv>
 #include <cstdio>
@@ -12,7 +12,7 @@
 #include "params/rcom.h"
 #include "recio/fatal.h"
 
-namespace drav::inspect {
+namespace drav::audit {
 
 namespace {
 
@@ -159,4 +159,4 @@ int64_t first_differing_line(const std::string& expected, const std::string& act
   return line;
 }
 
-}  // namespace drav::inspect
+}  // namespace drav::audit

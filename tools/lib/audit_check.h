@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <ostream>
 
-namespace drav::inspect {
+namespace drav::audit {
 
 inline constexpr int kCheckPass = 0;   // factors verified, or the singular unknown named
 inline constexpr int kCheckFail = 1;   // the results disagree with the model
@@ -27,4 +27,4 @@ struct CheckOptions {
 // and its unknown is named with its node, direction and the elements at that node.
 int check_run(const CheckOptions& opt, std::ostream& out);
 
-}  // namespace drav::inspect
+}  // namespace drav::audit

@@ -1,4 +1,4 @@
-// drav-inspect: lists the program's binary files and checks the results of a finished run.
+// drav-audit: lists the program's binary files and checks the results of a finished run.
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
@@ -8,18 +8,18 @@
 #include <vector>
 
 #include "recio/fatal.h"
-#include "tools/lib/inspect_check.h"
-#include "tools/lib/inspect_dump.h"
+#include "tools/lib/audit_check.h"
+#include "tools/lib/audit_dump.h"
 
 namespace {
 
-using drav::inspect::kCheckError;
+using drav::audit::kCheckError;
 
 constexpr const char* kSynopsis =
     "usage:\n"
-    "  drav-inspect dump FILE [--as int|real|double|el] [--ndofn N] [--max N]\n"
-    "  drav-inspect check [DIR] [--tol X]\n"
-    "  drav-inspect --help\n";
+    "  drav-audit dump FILE [--as int|real|double|el] [--ndofn N] [--max N]\n"
+    "  drav-audit check [DIR] [--tol X]\n"
+    "  drav-audit --help\n";
 
 constexpr const char* kDetails =
     "\n"
@@ -47,7 +47,7 @@ constexpr const char* kDetails =
     "  command line is wrong.\n";
 
 int usage_error(const std::string& what) {
-  std::cerr << "drav-inspect: " << what << "\n" << kSynopsis;
+  std::cerr << "drav-audit: " << what << "\n" << kSynopsis;
   return kCheckError;
 }
 
@@ -59,14 +59,14 @@ bool parse_number(const std::string& s, T& v) {
 
 int run_dump(const std::vector<std::string>& args) {
   std::optional<std::string> file;
-  std::optional<drav::inspect::Layout> layout;
+  std::optional<drav::audit::Layout> layout;
   std::optional<int32_t> ndofn;
-  drav::inspect::DumpOptions opt;
+  drav::audit::DumpOptions opt;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool has_value = i + 1 < args.size();
     if (a == "--as" && has_value) {
-      layout = drav::inspect::layout_from_word(args[++i]);
+      layout = drav::audit::layout_from_word(args[++i]);
       if (!layout) return usage_error("--as takes int, real, double or el: " + args[i]);
     } else if (a == "--ndofn" && has_value) {
       int32_t n = 0;
@@ -85,16 +85,16 @@ int run_dump(const std::vector<std::string>& args) {
     }
   }
   if (!file) return usage_error("dump needs a file");
-  if (!layout) layout = drav::inspect::layout_for_name(*file);
+  if (!layout) layout = drav::audit::layout_for_name(*file);
   if (!layout) {
     return usage_error("cannot tell the record type of " + *file +
                        " from its name; give --as int|real|double|el");
   }
-  if (*layout == drav::inspect::Layout::Element) {
-    const int32_t n = ndofn ? *ndofn : drav::inspect::ndofn_beside(*file);
-    drav::inspect::dump_elements(*file, n, opt, std::cout);
+  if (*layout == drav::audit::Layout::Element) {
+    const int32_t n = ndofn ? *ndofn : drav::audit::ndofn_beside(*file);
+    drav::audit::dump_elements(*file, n, opt, std::cout);
   } else {
-    drav::inspect::dump_sequential(*file, *layout, opt, std::cout);
+    drav::audit::dump_sequential(*file, *layout, opt, std::cout);
   }
   return 0;
 }
@@ -104,7 +104,7 @@ std::string check_dir;
 
 int run_check(const std::vector<std::string>& args) {
   std::optional<std::string> dir;
-  drav::inspect::CheckOptions opt;
+  drav::audit::CheckOptions opt;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--tol" && i + 1 < args.size()) {
@@ -125,11 +125,11 @@ int run_check(const std::vector<std::string>& args) {
     std::error_code ec;
     std::filesystem::current_path(*dir, ec);
     if (ec) {
-      std::cerr << "drav-inspect: cannot enter " << *dir << ": " << ec.message() << "\n";
+      std::cerr << "drav-audit: cannot enter " << *dir << ": " << ec.message() << "\n";
       return kCheckError;
     }
   }
-  return drav::inspect::check_run(opt, std::cout);
+  return drav::audit::check_run(opt, std::cout);
 }
 
 }  // namespace
@@ -149,12 +149,11 @@ int main(int argc, char** argv) {
     return usage_error("unknown command " + cmd);
   } catch (const drav::recio::FatalError& e) {
     std::cout.flush();
-    std::cerr << "drav-inspect: " << (check_dir.empty() ? "" : check_dir + ": ") << e.what()
-              << "\n";
+    std::cerr << "drav-audit: " << (check_dir.empty() ? "" : check_dir + ": ") << e.what() << "\n";
     return kCheckError;
   } catch (const std::exception& e) {
     std::cout.flush();
-    std::cerr << "drav-inspect: " << e.what() << "\n";
+    std::cerr << "drav-audit: " << e.what() << "\n";
     return kCheckError;
   }
 }

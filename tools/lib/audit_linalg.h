@@ -9,7 +9,7 @@
 
 #include "params/work.h"
 
-namespace drav::inspect {
+namespace drav::audit {
 
 // True when IORD(1..n) holds every number 1..n exactly once.
 bool is_permutation(const std::vector<int32_t>& IORD, int32_t n);
@@ -46,4 +46,4 @@ struct Condition {
 Condition condition_1norm(const Matrix& A, const Matrix& F, const std::vector<int32_t>& IORD,
                           int32_t exact_limit = 400);
 
-}  // namespace drav::inspect
+}  // namespace drav::audit
