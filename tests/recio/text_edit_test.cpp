@@ -203,17 +203,19 @@ std::string printf_G(double v, int w, int d) {
   const double a = std::fabs(v);
   char m[128];
   if (a == 0) {
-    std::snprintf(m, sizeof m, "%#.*f", d - 1, 0.0);
+    if (std::snprintf(m, sizeof m, "%#.*f", d - 1, 0.0) < 0) ADD_FAILURE();
   } else {
-    std::snprintf(m, sizeof m, "%.*e", d - 1, a);
+    if (std::snprintf(m, sizeof m, "%.*e", d - 1, a) < 0) ADD_FAILURE();
     const int e = std::atoi(std::strchr(m, 'e') + 1);
     if (e >= -1 && e <= d - 1) {
-      std::snprintf(m, sizeof m, "%s%#.*f", v < 0 ? "-" : "", d - 1 - e, a);
+      if (std::snprintf(m, sizeof m, "%s%#.*f", v < 0 ? "-" : "", d - 1 - e, a) < 0) ADD_FAILURE();
     } else {
-      std::snprintf(m, sizeof m, "%s%.*e", v < 0 ? "-" : "", d, a);
+      if (std::snprintf(m, sizeof m, "%s%.*e", v < 0 ? "-" : "", d, a) < 0) ADD_FAILURE();
       char* p = std::strchr(m, 'e');
       const int x = std::atoi(p + 1);
-      std::snprintf(p, 16, "%s%c%02d", std::abs(x) > 99 ? "" : "E", x < 0 ? '-' : '+', std::abs(x));
+      if (std::snprintf(p, 16, "%s%c%02d", std::abs(x) > 99 ? "" : "E", x < 0 ? '-' : '+',
+                        std::abs(x)) < 0)
+        ADD_FAILURE();
       std::string t = m;
       return t.size() > static_cast<size_t>(w) ? std::string(w, '*')
                                                : std::string(w - t.size(), ' ') + t;
