@@ -6,6 +6,7 @@
 #include "assembly/genlu.h"
 #include "driver/model_input.h"
 #include "driver/results.h"
+#include "driver/work_alloc.h"
 #include "factor/band_lu.h"
 #include "factor/ludecomp.h"
 #include "params/rcom.h"
@@ -16,40 +17,6 @@
 namespace drav {
 
 namespace {
-
-// Arrays whose byte size needs more than 32 bits cannot be had, like memory that is refused.
-constexpr uint64_t kMaxArrayBytes = 0xFFFFFFFFu;
-
-int64_t nonneg(int64_t v) {
-  return v > 0 ? v : 0;
-}
-
-template <class T>
-bool allocate_checked(ZArray<T>& a, int64_t count) {
-  if (ZArray<T>::byte_size(count, kMaxArrayBytes) < 0) return false;
-  return a.allocate(count);
-}
-
-// An allocation without a status of its own: failure ends the run with the fatal report.
-template <class T>
-void allocate_or_fail(ZArray<T>& a, int64_t count) {
-  if (ZArray<T>::byte_size(count, kMaxArrayBytes) < 0) recio::fail(recio::kSizeOverflow);
-  if (!a.allocate(count)) recio::fail(recio::kNoMemory);
-}
-
-bool allocate_group1(const COMPAR& c, WorkArrays& W) {
-  const int64_t numel = nonneg(c.NUMEL);
-  return allocate_checked(W.NEI, nonneg(c.NNODE) * nonneg(c.NEMAX)) &&
-         allocate_checked(W.NI, numel) && allocate_checked(W.NF, numel) &&
-         allocate_checked(W.A0, numel) && allocate_checked(W.S0, numel);
-}
-
-bool allocate_group2(const COMPAR& c, WorkArrays& W) {
-  const int64_t numel = nonneg(c.NUMEL);
-  return allocate_checked(W.V, numel * nonneg(c.NDOFN)) && allocate_checked(W.VMOD, numel) &&
-         allocate_checked(W.YY, numel) && allocate_checked(W.T, numel) &&
-         allocate_checked(W.IND, numel) && allocate_checked(W.AL0, numel);
-}
 
 int stop_run(recio::TextSink& console, const char* message) {
   recio::ListWriter().item(message).write_to(console);
@@ -70,20 +37,7 @@ int DRAV_LU(recio::TextSink& console) {
   if (!allocate_group1(c, W)) return stop_run(console, " * Allocation Error: NEI,NF,A0,S0");
   if (!allocate_group2(c, W)) return stop_run(console, " * Eroare alocare:V,VMOD,YY,T,IND,AL0");
 
-  read_nei(c, W);
-  read_x0(c, W);
-
-  // The equation table has NEQ rows; a model whose free degrees of freedom do not number NEQ
-  // would leave rows unset or run past the table.
-  allocate_or_fail(W.LOC, nonneg(c.NEQ) * 2);
-  const int64_t nfree = count_free_dofs(c);
-  if (nfree != c.NEQ) {
-    recio::fail("COMZOR.DAT gives NEQ = " + std::to_string(c.NEQ) + ", but the supports leave " +
-                std::to_string(nfree) + " free degrees of freedom");
-  }
-  LOCARRAY(c, W);
-
-  read_el(c, W);
+  read_model(c, W);
 
   const bool first_iteration = c.ITER == 1;
   recio::SeqWriter matrix_file(

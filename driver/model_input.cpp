@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/drav.h"
+#include "driver/work_alloc.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"
 
@@ -12,10 +13,6 @@ namespace drav {
 namespace {
 
 constexpr int kModelUnit = 2;
-
-int64_t nonneg(int64_t v) {
-  return v > 0 ? v : 0;
-}
 
 template <class T>
 void read_into(recio::SeqReader& r, ZArray<T>& a) {
@@ -106,6 +103,37 @@ void LOCARRAY(const COMPAR& c, WorkArrays& W) {
       W.LOC[rows + k - 1] = d;
     }
   }
+}
+
+bool allocate_group1(const COMPAR& c, WorkArrays& W) {
+  const int64_t numel = nonneg(c.NUMEL);
+  return allocate_checked(W.NEI, nonneg(c.NNODE) * nonneg(c.NEMAX)) &&
+         allocate_checked(W.NI, numel) && allocate_checked(W.NF, numel) &&
+         allocate_checked(W.A0, numel) && allocate_checked(W.S0, numel);
+}
+
+bool allocate_group2(const COMPAR& c, WorkArrays& W) {
+  const int64_t numel = nonneg(c.NUMEL);
+  return allocate_checked(W.V, numel * nonneg(c.NDOFN)) && allocate_checked(W.VMOD, numel) &&
+         allocate_checked(W.YY, numel) && allocate_checked(W.T, numel) &&
+         allocate_checked(W.IND, numel) && allocate_checked(W.AL0, numel);
+}
+
+void read_model(const COMPAR& c, WorkArrays& W) {
+  read_nei(c, W);
+  read_x0(c, W);
+
+  // The equation table has NEQ rows; a model whose free degrees of freedom do not number NEQ
+  // would leave rows unset or run past the table.
+  allocate_or_fail(W.LOC, nonneg(c.NEQ) * 2);
+  const int64_t nfree = count_free_dofs(c);
+  if (nfree != c.NEQ) {
+    recio::fail("COMZOR.DAT gives NEQ = " + std::to_string(c.NEQ) + ", but the supports leave " +
+                std::to_string(nfree) + " free degrees of freedom");
+  }
+  LOCARRAY(c, W);
+
+  read_el(c, W);
 }
 
 }  // namespace drav

@@ -8,6 +8,15 @@
 
 namespace drav {
 
+// The work arrays of groups 1 (NEI, NI, NF, A0, S0) and 2 (V, VMOD, YY, T, IND, AL0), sized
+// from the parameters; false when one of the group cannot be had.
+bool allocate_group1(const COMPAR& c, WorkArrays& W);
+bool allocate_group2(const COMPAR& c, WorkArrays& W);
+
+// The model input of a run, into arrays of groups 1 and 2: nei.UNF, x0.UNF, the equation
+// table (allocated here and checked against NEQ), el.unf.
+void read_model(const COMPAR& c, WorkArrays& W);
+
 // nei.UNF (unit 2): NEI, NI, NF.
 void read_nei(const COMPAR& c, WorkArrays& W);
 // x0.UNF (unit 2): records 2 and 4 into A0 and S0; records 1 and 3 passed over.

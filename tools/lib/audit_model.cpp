@@ -9,54 +9,22 @@
 #include "assembly/genlu.h"
 #include "driver/drav.h"
 #include "driver/model_input.h"
+#include "driver/work_alloc.h"
 #include "params/rcom.h"
 #include "recio/fatal.h"
 
 namespace drav::audit {
 
-namespace {
-
-int64_t nonneg(int64_t v) {
-  return v > 0 ? v : 0;
-}
-
-template <class T>
-void allocate(ZArray<T>& a, int64_t count, const char* name) {
-  if (ZArray<T>::byte_size(count) < 0 || !a.allocate(count)) {
-    recio::fail(std::string("cannot allocate ") + name + " (" + std::to_string(count) +
-                " entries)");
-  }
-}
-
-}  // namespace
-
 void load_model(Model& m) {
   COMPAR& c = m.c;
   WorkArrays& W = m.W;
   RCOM(c, 2);
-  const int64_t numel = nonneg(c.NUMEL);
-  allocate(W.NEI, nonneg(c.NNODE) * nonneg(c.NEMAX), "NEI");
-  allocate(W.NI, numel, "NI");
-  allocate(W.NF, numel, "NF");
-  allocate(W.A0, numel, "A0");
-  allocate(W.S0, numel, "S0");
-  allocate(W.V, numel * nonneg(c.NDOFN), "V");
-  allocate(W.VMOD, numel, "VMOD");
-  allocate(W.YY, numel, "YY");
-  allocate(W.T, numel, "T");
-  allocate(W.IND, numel, "IND");
-  allocate(W.AL0, numel, "AL0");
-  read_nei(c, W);
-  read_x0(c, W);
-  const int64_t nfree = count_free_dofs(c);
-  if (nfree != c.NEQ) {
-    recio::fail("COMZOR.DAT gives NEQ = " + std::to_string(c.NEQ) + ", but the supports leave " +
-                std::to_string(nfree) + " free degrees of freedom");
+  // The program's own allocation groups and model input.
+  if (!allocate_group1(c, W) || !allocate_group2(c, W)) {
+    recio::fail("cannot allocate the model arrays of " + std::to_string(c.NNODE) + " nodes and " +
+                std::to_string(c.NUMEL) + " elements");
   }
-  allocate(W.LOC, nonneg(c.NEQ) * 2, "LOC");
-  LOCARRAY(c, W);
-  read_el(c, W);
-  allocate(W.IEL, nonneg(c.NEMAX), "IEL");
+  read_model(c, W);
 }
 
 void build_matrix(Model& m, Matrix& A) {
