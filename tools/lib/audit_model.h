@@ -13,7 +13,7 @@ namespace drav::audit {
 
 struct Model {
   COMPAR c;
-  WorkArrays W;  // model arrays and the equation table LOC; IEL sized for AA
+  WorkArrays W;  // model arrays and the equation table LOC
 };
 
 // Reads COMZOR.DAT, nei.UNF, x0.UNF and el.unf of the working directory and numbers the
