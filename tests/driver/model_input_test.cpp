@@ -83,9 +83,7 @@ TEST_F(ModelFiles, ReadsEveryRecordIntoItsArray) {
   c.NUMEL = 1;
   c.NDOFN = 2;
   WorkArrays W;
-  ASSERT_TRUE(W.NEI.allocate(4) && W.NI.allocate(1) && W.NF.allocate(1) && W.A0.allocate(1) &&
-              W.S0.allocate(1) && W.V.allocate(2) && W.VMOD.allocate(1) && W.YY.allocate(1) &&
-              W.T.allocate(1) && W.IND.allocate(1) && W.AL0.allocate(1));
+  ASSERT_TRUE(allocate_group1(c, W) && allocate_group2(c, W));
   // A longer record is read from its start; a fourth record of nei.UNF is never looked at.
   seq("nei.UNF", {bytes<int32_t>({1, 0, 1, 0, 99}), bytes<int32_t>({1}), bytes<int32_t>({2}),
                   bytes<int32_t>({7})});
@@ -122,8 +120,7 @@ TEST_F(ModelFiles, ReadsEveryRecordIntoItsArray) {
 TEST_F(ModelFiles, EmptySizesStillConsumeTheirRecords) {
   COMPAR c;  // NNODE = NEMAX = NUMEL = 0
   WorkArrays W;
-  ASSERT_TRUE(W.NEI.allocate(0) && W.NI.allocate(0) && W.NF.allocate(0) && W.A0.allocate(0) &&
-              W.S0.allocate(0));
+  ASSERT_TRUE(allocate_group1(c, W) && allocate_group2(c, W));
   seq("nei.UNF", {{}, {}, {}});
   seq("x0.UNF", {{}, {}, {}, {}});
   recio::DirectWriter(9, "el.unf", 56).close();
@@ -149,9 +146,7 @@ TEST_F(ModelFiles, ShortRecordsAndMissingFilesEndTheRun) {
   c.NUMEL = 2;
   c.NDOFN = 3;
   WorkArrays W;
-  ASSERT_TRUE(W.NEI.allocate(6) && W.NI.allocate(2) && W.NF.allocate(2) && W.V.allocate(6) &&
-              W.VMOD.allocate(2) && W.YY.allocate(2) && W.T.allocate(2) && W.IND.allocate(2) &&
-              W.AL0.allocate(2));
+  ASSERT_TRUE(allocate_group1(c, W) && allocate_group2(c, W));
   seq("nei.UNF", {bytes<int32_t>({1, 2, 3, 4, 5})});
   auto message = [&](auto&& f) {
     try {
@@ -199,7 +194,7 @@ TEST_F(ModelFiles, ElementNumberOutsideTheModelIsRefused) {
   c.NEMAX = 3;
   c.NUMEL = 2;
   WorkArrays W;
-  ASSERT_TRUE(W.NEI.allocate(6) && W.NI.allocate(2) && W.NF.allocate(2));
+  ASSERT_TRUE(allocate_group1(c, W));
   seq("nei.UNF",
       {bytes<int32_t>({1, 2, 0, 2, 0, 3}), bytes<int32_t>({1, 1}), bytes<int32_t>({2, 2})});
   try {
