@@ -56,8 +56,7 @@ float float_from_hex(const std::string& h) {
   return std::bit_cast<float>(static_cast<uint32_t>(std::stoul(h, nullptr, 16)));
 }
 
-const std::string kShared = DRAV_TESTDATA_DIR;
-const std::string kOwn = std::string(DRAV_SOURCE_DIR) + "/tests/recio/data";
+const std::string kData = DRAV_TESTDATA_DIR;
 
 TEST(EditG, ExamplesOfTheReportLayout) {
   struct Case {
@@ -166,14 +165,14 @@ TEST(EditG, AppendAddsOneFieldAfterExistingText) {
 }
 
 TEST(EditG, ReportFieldsOfDoubles) {
-  const auto rows = read_table(kShared + "/g17_7.tsv");
+  const auto rows = read_table(kData + "/g17_7.tsv");
   EXPECT_GT(rows.size(), 20000u);
   for (const FieldLine& r : rows)
     EXPECT_EQ(edit_G(double_from_hex(r.key), 17, 7), r.field) << "g17_7.tsv:" << r.line_no;
 }
 
 TEST(EditG, RealFieldsOfSinglePrecision) {
-  const auto rows = read_table(kShared + "/g15_7.tsv");
+  const auto rows = read_table(kData + "/g15_7.tsv");
   EXPECT_GT(rows.size(), 10000u);
   for (const FieldLine& r : rows) {
     const float v = float_from_hex(r.key);
@@ -183,14 +182,14 @@ TEST(EditG, RealFieldsOfSinglePrecision) {
 }
 
 TEST(EditG, FreeFormatDoublesAgreeWithFortranRunTime) {
-  const auto rows = read_table(kOwn + "/g24_15e3.tsv");
+  const auto rows = read_table(kData + "/g24_15e3.tsv");
   EXPECT_GT(rows.size(), 3000u);
   for (const FieldLine& r : rows)
     EXPECT_EQ(list_double(double_from_hex(r.key)), r.field) << "g24_15e3.tsv:" << r.line_no;
 }
 
 TEST(EditG, FreeFormatRealsAgreeWithFortranRunTime) {
-  const auto rows = read_table(kOwn + "/g15_7e2.tsv");
+  const auto rows = read_table(kData + "/g15_7e2.tsv");
   EXPECT_GT(rows.size(), 1500u);
   for (const FieldLine& r : rows)
     EXPECT_EQ(list_real(float_from_hex(r.key)), r.field) << "g15_7e2.tsv:" << r.line_no;
@@ -269,7 +268,7 @@ TEST(EditI, FieldsAndOverflow) {
 }
 
 TEST(EditI, AgreesWithFortranRunTime) {
-  const auto rows = read_table(kOwn + "/iw.tsv");
+  const auto rows = read_table(kData + "/iw.tsv");
   EXPECT_GT(rows.size(), 900u);
   for (const FieldLine& r : rows) {
     const int32_t v = static_cast<int32_t>(std::stol(r.key));
