@@ -136,7 +136,7 @@ Stop BandElimination::run() {
       int32_t IMAX = k;
       for (int32_t i = k; i <= h; ++i) {
         const float A_II = static_cast<float>(numer_[i - k]);
-        if (std::fabs(A_II) > std::fabs(AMAX)) {
+        if (beats(A_II, AMAX)) {
           IMAX = i;
           AMAX = A_II;
         }

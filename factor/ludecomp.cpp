@@ -30,16 +30,6 @@ void COMPUTE_A_II(int32_t N, const Matrix& LU, int32_t KSTEP, float& A_II) {
   A_II = static_cast<float>(LU(k, k) - s);
 }
 
-namespace {
-
-// The search rule shared by both pivot steps: strict > between single-precision magnitudes,
-// so the first of equal magnitudes wins and a NaN candidate never does.
-inline bool beats(float candidate, float amax) {
-  return std::fabs(candidate) > std::fabs(amax);
-}
-
-}  // namespace
-
 void APVT(Matrix& LU, int32_t N, int32_t* IORD, int32_t KSTEP) {
   const int32_t k = KSTEP;
   float AMAX = 0.0f;

@@ -4,17 +4,14 @@
 // candidate row in and out.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 
+#include "factor/pivot_rule.h"
 #include "params/compar.h"
 #include "params/work.h"
 #include "recio/textio.h"
 
 namespace drav {
-
-// The single-precision constant 1.0E-7, widened.
-inline constexpr double PIVTOL = static_cast<double>(1.0E-7f);
 
 // Exchanges rows R1 and R2 of LU (all N columns) and IORD(R1) with IORD(R2). IORD is 1-based
 // in meaning: IORD[0] is IORD(1).
@@ -32,13 +29,6 @@ void APVT(Matrix& LU, int32_t N, int32_t* IORD, int32_t KSTEP);
 // The same pivot step without the trial exchanges: each candidate is evaluated where its row
 // stands. Same sums, same order, same rounding, so LU and IORD come out identical bit for bit.
 void APVT_DIRECT(Matrix& LU, int32_t N, int32_t* IORD, int32_t KSTEP);
-
-// The pivot test of the factorization. Written as "not at least the tolerance" rather than
-// "below the tolerance" so that a pivot that is not a number stops the factorization too:
-// letting it through would fill the rest of the factors with NaN and hand them on as a result.
-inline bool pivot_fails(double u) {
-  return !(std::fabs(u) >= PIVTOL);
-}
 
 // Writes the failure record of a pivot u = u(k,k) that failed the pivot test at step k: at
 // step 1 to `console` and to the report file c.report_path() (appended, unit 1), at a later
