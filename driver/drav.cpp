@@ -8,7 +8,7 @@
 #include "driver/results.h"
 #include "driver/work_alloc.h"
 #include "factor/band_lu.h"
-#include "factor/ludecomp.h"
+#include "factor/reference/ludecomp.h"
 #include "params/rcom.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"

@@ -5,7 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "factor/ludecomp.h"
+#include "factor/pivot_report.h"
+#include "factor/pivot_rule.h"
 #include "params/zarray.h"
 
 namespace drav {

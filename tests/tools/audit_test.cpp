@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "factor/ludecomp.h"
+#include "factor/reference/ludecomp.h"
 #include "params/compar.h"
 #include "params/work.h"
 #include "recio/binrec.h"

@@ -8,7 +8,7 @@
 
 #include "assembly/genlu.h"
 #include "driver/results.h"
-#include "factor/ludecomp.h"
+#include "factor/reference/ludecomp.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"
 #include "recio/textio.h"

@@ -1,0 +1,47 @@
+// The kernels for AVX-512 (this file is compiled with -mavx512f -mavx512vl): 256-bit vectors,
+// which run at the full rate of the multiply and add units on every processor that has
+// AVX-512, but with the 32 vector registers, which hold an 8 x 12 tile: 24 accumulators.
+#include "factor/blocked/kernels.h"
+
+#if defined(__x86_64__) && defined(__AVX512F__) && defined(__AVX512VL__)
+
+#include <immintrin.h>
+
+#include "factor/blocked/tile_kernels.h"
+
+namespace drav::blocked {
+
+namespace {
+
+// Separate multiply and add intrinsics; with contraction off the compiler keeps them apart.
+struct Avx512Vl {
+  using T = __m256d;
+  static constexpr int W = 4;
+  static T load(const double* p) { return _mm256_loadu_pd(p); }
+  static void store(double* p, T v) { _mm256_storeu_pd(p, v); }
+  static T set1(double x) { return _mm256_set1_pd(x); }
+  static T add(T a, T b) { return _mm256_add_pd(a, b); }
+  static T sub(T a, T b) { return _mm256_sub_pd(a, b); }
+  static T mul(T a, T b) { return _mm256_mul_pd(a, b); }
+  static T div(T a, T b) { return _mm256_div_pd(a, b); }
+};
+
+const Kernels kTable = TileKernels<Avx512Vl, 8, 3>::table(Isa::Avx512);
+
+}  // namespace
+
+const Kernels* avx512_kernels() {
+  return &kTable;
+}
+
+}  // namespace drav::blocked
+
+#else
+
+namespace drav::blocked {
+const Kernels* avx512_kernels() {
+  return nullptr;
+}
+}  // namespace drav::blocked
+
+#endif

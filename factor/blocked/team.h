@@ -1,0 +1,57 @@
+// A small team of threads for one factorization: the calling thread and size()-1 workers that
+// live as long as the team. The blocked scheme hands it one phase at a time; within a phase the
+// members split independent entries between them, so the results never depend on the size.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+namespace drav::blocked {
+
+class Team {
+ public:
+  // Starts up to `size`-1 workers (fewer if the system refuses threads; size() tells).
+  explicit Team(int size);
+  ~Team();
+  Team(const Team&) = delete;
+  Team& operator=(const Team&) = delete;
+
+  int size() const { return static_cast<int>(workers_.size()) + 1; }
+
+  // Runs fn(member) for member = 0..size()-1, member 0 on the calling thread, and returns when
+  // every member has finished. fn must not throw.
+  template <class F>
+  void run(F& fn) {
+    if (workers_.empty()) {
+      fn(0);
+      return;
+    }
+    dispatch(&call<F>, &fn);
+  }
+
+ private:
+  template <class F>
+  static void call(void* fn, int member) {
+    (*static_cast<F*>(fn))(member);
+  }
+  void dispatch(void (*fn)(void*, int), void* ctx);
+  void work(int member);
+
+  std::vector<std::thread> workers_;
+  void (*task_)(void*, int) = nullptr;
+  void* ctx_ = nullptr;
+  std::atomic<uint32_t> generation_{0};  // bumped for each phase and for the stop
+  std::atomic<int> pending_{0};          // workers still running the current phase
+  std::atomic<bool> stop_{false};
+};
+
+// The share [begin, end) of member t of n members over [lo, hi), cut at multiples of `grain`
+// from lo.
+struct Range {
+  int begin, end;
+};
+Range share(int lo, int hi, int t, int n, int grain);
+
+}  // namespace drav::blocked
