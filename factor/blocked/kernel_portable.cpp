@@ -1,5 +1,7 @@
 // The kernels in plain C++ for any processor (on x86-64 the compiler's baseline, SSE2): a
 // 4 x 4 tile of scalars.
+#include <cmath>
+
 #include "factor/blocked/tile_kernels.h"
 
 namespace drav::blocked {
@@ -16,6 +18,13 @@ struct Scalar {
   static T sub(T a, T b) { return a - b; }
   static T mul(T a, T b) { return a * b; }
   static T div(T a, T b) { return a / b; }
+  using F = float;
+  static F no_magnitude() { return 0.0f; }
+  static F max_magnitude(const double* x, F most) {
+    const float m = std::fabs(static_cast<float>(*x));
+    return m > most ? m : most;
+  }
+  static float largest(F most) { return most; }
 };
 
 const Kernels kTable = TileKernels<Scalar, 4, 4>::table(Isa::Portable);

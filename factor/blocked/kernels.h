@@ -35,6 +35,9 @@ struct Kernels {
   void (*sub)(int n, const double* a, const double* s, double* out);
   // x[i] = x[i] / d, i < n.
   void (*div)(int n, double* x, double d);
+  // The pivot search: the first i < n whose (float)x[i] has the largest magnitude, -1 when
+  // every one is +/-0 or NaN (as the strict comparison `beats` from 0.0 finds it).
+  int (*pivot)(int n, const double* x);
 };
 
 // The table of each instruction set; nullptr where this build has none (not x86-64, or a

@@ -38,6 +38,11 @@ namespace drav::blocked {
 
 namespace {
 
+// v rounded down to whole tiles of nr columns, at least one tile.
+int whole_tiles(int v, int nr) {
+  return std::max(nr, v / nr * nr);
+}
+
 class Elimination {
  public:
   Elimination(double* a, int64_t lda, int32_t n, int32_t half_band, int32_t* iord,
@@ -48,8 +53,8 @@ class Elimination {
         iord_(iord),
         k_(kernels),
         team_(team),
-        nb_(std::max(1, std::min(shape.block, n))),
-        ib_(std::max(1, std::min(shape.panel, nb_))),
+        nb_(std::min(n, whole_tiles(shape.block, kernels.nr))),
+        ib_(std::min(nb_, whole_tiles(shape.panel, kernels.nr))),
         kc_(std::max(1, shape.depth)),
         tri_(std::max(1, shape.triangle)),
         parallel_work_(std::max<int64_t>(1, shape.parallel_work)) {
@@ -233,14 +238,8 @@ bool Elimination::factor_panel(int c0, int c1, int rows_end) {
     // No search at the last step, which has one candidate.
     int p = t;
     if (k < n_ - 1) {
-      float amax = 0.0f;
-      for (int i = t; i < rows; ++i) {
-        const float cand = static_cast<float>(x[i]);
-        if (beats(cand, amax)) {
-          amax = cand;
-          p = i;
-        }
-      }
+      const int best = k_.pivot(rows - t, x + t);
+      if (best > 0) p = t + best;
     }
     piv_[static_cast<size_t>(k)] = c0 + p;
     if (p != t) {

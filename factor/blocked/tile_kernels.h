@@ -1,11 +1,13 @@
 // The kernels of kernels.h written once over a small vector type, instantiated by each
 // instruction set's source file (included there only, compiled with that file's flags).
 //
-// A vector type V provides: T, W (lanes), load, store (unaligned), set1, add, sub, mul, div.
-// Everything here is lane-wise, so each lane performs exactly the scalar operations.
+// A vector type V provides: T, W (lanes), load, store (unaligned), set1, add, sub, mul, div,
+// and max_magnitude (the largest |(float)x[i]| of W values, NaN left out, merged into a running
+// maximum). Everything here is lane-wise, so each lane performs exactly the scalar operations.
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "factor/blocked/kernels.h"
@@ -126,8 +128,28 @@ struct TileKernels {
     for (; i < n; ++i) x[i] = x[i] / d;
   }
 
+  // The largest magnitude first, then the first value that has it: the same row as a scan
+  // that keeps the first strictly larger one.
+  static int pivot(int n, const double* x) {
+    float most = 0.0f;
+    int i = 0;
+    if (n >= W) {
+      typename V::F acc = V::no_magnitude();
+      for (; i + W <= n; i += W) acc = V::max_magnitude(x + i, acc);
+      most = V::largest(acc);
+    }
+    for (; i < n; ++i) {
+      const float m = std::fabs(static_cast<float>(x[i]));
+      if (m > most) most = m;
+    }
+    if (!(most > 0.0f)) return -1;
+    for (i = 0; i < n; ++i)
+      if (std::fabs(static_cast<float>(x[i])) == most) return i;
+    return -1;
+  }
+
   static Kernels table(Isa isa) {
-    return Kernels{isa, MR, NR, pack_b, gemm, axpy, axpy_col, sub, div};
+    return Kernels{isa, MR, NR, pack_b, gemm, axpy, axpy_col, sub, div, pivot};
   }
 };
 
