@@ -57,7 +57,8 @@ class Elimination {
         ib_(std::min(nb_, whole_tiles(shape.panel, kernels.nr))),
         kc_(std::max(1, shape.depth)),
         tri_(std::max(1, shape.triangle)),
-        parallel_work_(std::max<int64_t>(1, shape.parallel_work)) {
+        parallel_work_(std::max<int64_t>(1, shape.parallel_work)),
+        panel_rows_(std::max(1, shape.panel_rows)) {
     b_ = std::clamp<int32_t>(half_band, 1, n);
     // Clipping pays only where the band leaves most of the matrix out.
     if (3 * static_cast<int64_t>(b_) + nb_ >= n_) b_ = n_;
@@ -79,6 +80,7 @@ class Elimination {
   void update(int j0, int j1, int m0, int m1, int rows_end);
   void trisolve(int p0, int p1, int c0, int c1, double* pack);
   bool factor_panel(int c0, int c1, int rows_end);
+  bool pivot_step(int c0, int c1, int s, int members);
   void exchange_outside(int k0, int k1);
   void give_entry_zeros(int r0, int r1);
   void keep_aside(int r0, int r1);
@@ -93,6 +95,7 @@ class Elimination {
   Team& team_;
   const int nb_, ib_, kc_, tri_;
   const int64_t parallel_work_;
+  const int panel_rows_;
   int32_t b_;  // half band; n_ once nothing is clipped
 
   int k0_ = 0, k1_ = 0;               // the current block
@@ -105,6 +108,12 @@ class Elimination {
   std::vector<int32_t> piv_;       // piv_[k]: the row exchanged with row k at step k (k: none)
   std::vector<int32_t> lo_;        // first column where the two rows of that exchange can differ
   std::vector<int32_t> negative_;  // steps whose pivot is negative (for the entering rows)
+  // The candidate of each member's rows in a panel step: its magnitude and row (-1: none).
+  struct Slot {
+    float most;
+    int at;
+  };
+  std::vector<Slot> slots_;
   int32_t fail_k_ = 0;
   double fail_pivot_ = 0.0;
 };
@@ -128,6 +137,7 @@ bool Elimination::allocate() {
     iord_aside_.resize(static_cast<size_t>(n));
     negative_.reserve(static_cast<size_t>(n));
   }
+  slots_.resize(static_cast<size_t>(team_.size()));
   piv_.resize(static_cast<size_t>(n));
   lo_.resize(static_cast<size_t>(n));
   return true;
@@ -206,69 +216,63 @@ void Elimination::trisolve(int p0, int p1, int c0, int c1, double* pack) {
 
 // Factors the panel of columns [c0, c1) on rows [c0, rows_end), whose running sums hold every
 // term m < c0. Works on a copy of the panel stored column by column, so that each step runs
-// down contiguous columns. False when the pivot test fails (fail_k_, fail_pivot_; the panel's
-// values are written back first).
+// down contiguous columns, the rows split between the members: each finds the candidate of
+// its rows, member 0 picks the pivot, exchanges, tests and finishes the row of U, and all
+// then form the multipliers and the new terms of their rows. False when the pivot test fails
+// (fail_k_, fail_pivot_; the panel's values are written back first).
 bool Elimination::factor_panel(int c0, int c1, int rows_end) {
   const int w = c1 - c0;
   const int rows = rows_end - c0;
   const int64_t ld = n_;
   double* X = x_.data();
   double* Y = y_.data();
-  for (int i = 0; i < rows; ++i) {
-    const double* ar = row(c0 + i) + c0;
-    const double* sr = srow(c0 + i) + (c0 - k0_);
-    for (int j = 0; j < w; ++j) {
-      X[j * ld + i] = ar[j];
-      Y[j * ld + i] = sr[j];
+  bool failed = false;
+  const int members = members_for(static_cast<int64_t>(rows) * w * w / 2, rows / panel_rows_);
+  Barrier barrier(members);
+
+  parallel(members, [&](int t, int members) {
+    const Range own = share(0, rows, t, members, 8);
+    for (int i = own.begin; i < own.end; ++i) {
+      const double* ar = row(c0 + i) + c0;
+      const double* sr = srow(c0 + i) + (c0 - k0_);
+      for (int j = 0; j < w; ++j) {
+        X[j * ld + i] = ar[j];
+        Y[j * ld + i] = sr[j];
+      }
     }
-  }
-  auto write_back = [&] {
-    for (int i = 0; i < rows; ++i) {
+    for (int s = 0; s < w; ++s) {
+      const int k = c0 + s;
+      double* x = X + s * ld;
+      const int lo = std::max(own.begin, s), hi = own.end;
+      // The candidates, and at once the numerators of the multipliers: a - S. At step 1 they
+      // are the entries themselves.
+      if (k > 0 && lo < hi) k_.sub(hi - lo, x + lo, Y + s * ld + lo, x + lo);
+      // No search at the last step, which has one candidate.
+      if (k < n_ - 1) {
+        const int best = lo < hi ? k_.pivot(hi - lo, x + lo) : -1;
+        slots_[static_cast<size_t>(t)] =
+            best < 0 ? Slot{0.0f, -1}
+                     : Slot{std::fabs(static_cast<float>(x[lo + best])), lo + best};
+      }
+      barrier.arrive_and_wait();
+      if (t == 0) failed = !pivot_step(c0, c1, s, members);
+      barrier.arrive_and_wait();
+      if (failed) break;
+      // The multipliers of column k and the terms of step k for the panel's later columns.
+      const double ukk = x[s];
+      const int below = std::max(own.begin, s + 1);
+      if (below < hi) {
+        k_.div(hi - below, x + below, ukk);
+        for (int j = s + 1; j < w; ++j)
+          k_.axpy_col(hi - below, x + below, X[j * ld + s], Y + j * ld + below);
+      }
+    }
+    for (int i = own.begin; i < own.end; ++i) {
       double* ar = row(c0 + i) + c0;
       for (int j = 0; j < w; ++j) ar[j] = X[j * ld + i];
     }
-  };
-
-  for (int t = 0; t < w; ++t) {
-    const int k = c0 + t;
-    double* x = X + t * ld;
-    // The candidates, and at once the numerators of the multipliers: a - S. At step 1 they
-    // are the entries themselves.
-    if (k > 0) k_.sub(rows - t, x + t, Y + t * ld + t, x + t);
-    // No search at the last step, which has one candidate.
-    int p = t;
-    if (k < n_ - 1) {
-      const int best = k_.pivot(rows - t, x + t);
-      if (best > 0) p = t + best;
-    }
-    piv_[static_cast<size_t>(k)] = c0 + p;
-    if (p != t) {
-      // Both rows have entered the window; left of the earlier entry both hold the same zeros.
-      const int32_t e1 = std::max(0, iord_[k] - b_), e2 = std::max(0, iord_[c0 + p] - b_);
-      lo_[static_cast<size_t>(k)] = std::min(e1, e2);
-      std::swap(iord_[k], iord_[c0 + p]);
-      for (int j = 0; j < w; ++j) {
-        std::swap(X[j * ld + t], X[j * ld + p]);
-        std::swap(Y[j * ld + t], Y[j * ld + p]);
-      }
-    }
-    const double ukk = x[t];
-    if (pivot_fails(ukk)) {
-      write_back();
-      fail_k_ = k;
-      fail_pivot_ = ukk;
-      return false;
-    }
-    if (ukk < 0.0 && clipped()) negative_.push_back(k);
-    // Row k of U in the panel's later columns.
-    if (k > 0)
-      for (int j = t + 1; j < w; ++j) X[j * ld + t] = X[j * ld + t] - Y[j * ld + t];
-    const int below = rows - t - 1;
-    k_.div(below, x + t + 1, ukk);
-    for (int j = t + 1; j < w; ++j)
-      k_.axpy_col(below, x + t + 1, X[j * ld + t], Y + j * ld + t + 1);
-  }
-  write_back();
+  });
+  if (failed) return false;
   // This panel's exchanges in the block's other columns and in the later columns' sums.
   for (int k = c0; k < c1; ++k) {
     const int p = piv_[static_cast<size_t>(k)];
@@ -279,6 +283,49 @@ bool Elimination::factor_panel(int c0, int c1, int rows_end) {
     std::swap_ranges(rk + c1, rk + k1_, rp + c1);
     std::swap_ranges(srow(k) + (c1 - k0_), srow(k) + (k1_ - k0_), srow(p) + (c1 - k0_));
   }
+  return true;
+}
+
+// Step k = c0 + s of a panel, once the members' candidates are in slots_: the pivot (the
+// largest magnitude, the first row that has it), the exchange, the pivot test and row k of U
+// in the panel's later columns. False when the pivot test fails.
+bool Elimination::pivot_step(int c0, int c1, int s, int members) {
+  const int k = c0 + s;
+  const int w = c1 - c0;
+  const int64_t ld = n_;
+  double* X = x_.data();
+  double* Y = y_.data();
+  int p = s;
+  if (k < n_ - 1) {
+    float most = 0.0f;
+    for (int t = 0; t < members; ++t) most = std::max(most, slots_[static_cast<size_t>(t)].most);
+    if (most > 0.0f)
+      for (int t = 0; t < members; ++t)
+        if (slots_[static_cast<size_t>(t)].most == most) {
+          p = slots_[static_cast<size_t>(t)].at;
+          break;
+        }
+  }
+  piv_[static_cast<size_t>(k)] = c0 + p;
+  if (p != s) {
+    // Both rows have entered the window; left of the earlier entry both hold the same zeros.
+    const int32_t e1 = std::max(0, iord_[k] - b_), e2 = std::max(0, iord_[c0 + p] - b_);
+    lo_[static_cast<size_t>(k)] = std::min(e1, e2);
+    std::swap(iord_[k], iord_[c0 + p]);
+    for (int j = 0; j < w; ++j) {
+      std::swap(X[j * ld + s], X[j * ld + p]);
+      std::swap(Y[j * ld + s], Y[j * ld + p]);
+    }
+  }
+  const double ukk = X[s * ld + s];
+  if (pivot_fails(ukk)) {
+    fail_k_ = k;
+    fail_pivot_ = ukk;
+    return false;
+  }
+  if (ukk < 0.0 && clipped()) negative_.push_back(k);
+  if (k > 0)
+    for (int j = s + 1; j < w; ++j) X[j * ld + s] = X[j * ld + s] - Y[j * ld + s];
   return true;
 }
 

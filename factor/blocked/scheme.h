@@ -18,6 +18,8 @@ struct Shape {
   int triangle = 16;  // rows of U finished one by one inside a triangle
   // Multiply-adds below which a phase runs on one member: waking the others costs more.
   int64_t parallel_work = 1 << 17;
+  // Rows of a panel below which a member takes no share of its column steps.
+  int panel_rows = 256;
 };
 
 // The factorization of LUDECOMP_BLOCKED on the n x n matrix at a (row i at a + i*lda), every

@@ -81,6 +81,18 @@ void Team::work(int member) {
   }
 }
 
+void Barrier::arrive_and_wait() {
+  if (size_ <= 1) return;
+  const uint32_t round = round_.load(std::memory_order_acquire);
+  if (arrived_.fetch_add(1, std::memory_order_acq_rel) == size_ - 1) {
+    arrived_.store(0, std::memory_order_relaxed);
+    round_.fetch_add(1, std::memory_order_release);
+    round_.notify_all();
+    return;
+  }
+  wait_until(round_, [round](uint32_t r) { return r != round; });
+}
+
 Range share(int lo, int hi, int t, int n, int grain) {
   if (hi <= lo) return {lo, lo};
   const int units = (hi - lo + grain - 1) / grain;

@@ -47,6 +47,18 @@ class Team {
   std::atomic<bool> stop_{false};
 };
 
+// A barrier for the `size` members of one phase, used again and again within it.
+class Barrier {
+ public:
+  explicit Barrier(int size) : size_(size) {}
+  void arrive_and_wait();
+
+ private:
+  const int size_;
+  std::atomic<int> arrived_{0};
+  std::atomic<uint32_t> round_{0};
+};
+
 // The share [begin, end) of member t of n members over [lo, hi), cut at multiples of `grain`
 // from lo.
 struct Range {
