@@ -29,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "factor/pivot_rule.h"
@@ -128,18 +129,24 @@ bool Elimination::allocate() {
   if (!s_.allocate(n * nb_) || !bp_.allocate(static_cast<int64_t>(kc_) * nbr) ||
       !x_.allocate(n * ib_) || !y_.allocate(n * ib_))
     return false;
-  pack_.resize(static_cast<size_t>(team_.size()));
+  try {
+    pack_.resize(static_cast<size_t>(team_.size()));
+    slots_.resize(static_cast<size_t>(team_.size()));
+    piv_.resize(static_cast<size_t>(n));
+    lo_.resize(static_cast<size_t>(n));
+    if (clipped()) {
+      iord_aside_.resize(static_cast<size_t>(n));
+      negative_.reserve(static_cast<size_t>(n));
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   for (ZArray<double>& p : pack_)
     if (!p.allocate(static_cast<int64_t>(std::min(kc_, n_)) * nbr)) return false;
   if (clipped()) {
     const int64_t rows = std::min<int64_t>(n, 3 * static_cast<int64_t>(b_) + nb_);
     if (!aside_.allocate(rows * nb_)) return false;
-    iord_aside_.resize(static_cast<size_t>(n));
-    negative_.reserve(static_cast<size_t>(n));
   }
-  slots_.resize(static_cast<size_t>(team_.size()));
-  piv_.resize(static_cast<size_t>(n));
-  lo_.resize(static_cast<size_t>(n));
   return true;
 }
 

@@ -1,6 +1,6 @@
 #include "factor/blocked/team.h"
 
-#include <system_error>
+#include <exception>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -24,73 +24,79 @@ inline void relax() {
 constexpr int kSpins = 2000;
 constexpr int kYields = 200;
 
-template <class T, class Pred>
-void wait_until(const std::atomic<T>& a, Pred done) {
+}  // namespace
+
+template <class Done>
+void Waiter::wait(Done done) {
   for (int i = 0; i < kSpins; ++i) {
-    if (done(a.load(std::memory_order_acquire))) return;
+    if (done()) return;
     relax();
   }
   for (int i = 0; i < kYields; ++i) {
-    if (done(a.load(std::memory_order_acquire))) return;
+    if (done()) return;
     std::this_thread::yield();
   }
-  for (;;) {
-    const T v = a.load(std::memory_order_acquire);
-    if (done(v)) return;
-    a.wait(v, std::memory_order_acquire);
-  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  sleepers_.fetch_add(1);
+  cv_.wait(lock, done);
+  sleepers_.fetch_sub(1);
 }
 
-}  // namespace
+void Waiter::wake() {
+  if (sleepers_.load() > 0) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cv_.notify_all();
+  }
+}
 
 Team::Team(int size) {
   for (int t = 1; t < size; ++t) {
     try {
       workers_.emplace_back([this, t] { work(t); });
-    } catch (const std::system_error&) {
-      break;  // fewer members: the same results, later
+    } catch (const std::exception&) {
+      break;  // fewer members (no thread or no memory for one): the same results, later
     }
   }
 }
 
 Team::~Team() {
-  stop_.store(true, std::memory_order_relaxed);
-  generation_.fetch_add(1, std::memory_order_release);
-  generation_.notify_all();
+  stop_.store(true);
+  generation_.fetch_add(1);
+  start_.wake();
   for (std::thread& w : workers_) w.join();
 }
 
 void Team::dispatch(void (*fn)(void*, int), void* ctx) {
   task_ = fn;
   ctx_ = ctx;
-  pending_.store(static_cast<int>(workers_.size()), std::memory_order_relaxed);
-  generation_.fetch_add(1, std::memory_order_release);
-  generation_.notify_all();
+  pending_.store(static_cast<int>(workers_.size()));
+  generation_.fetch_add(1);
+  start_.wake();
   fn(ctx, 0);
-  wait_until(pending_, [](int v) { return v == 0; });
+  finish_.wait([this] { return pending_.load() == 0; });
 }
 
 void Team::work(int member) {
   uint32_t seen = 0;
   for (;;) {
-    wait_until(generation_, [seen](uint32_t g) { return g != seen; });
-    seen = generation_.load(std::memory_order_acquire);
-    if (stop_.load(std::memory_order_relaxed)) return;
+    start_.wait([&] { return generation_.load() != seen; });
+    seen = generation_.load();
+    if (stop_.load()) return;
     task_(ctx_, member);
-    if (pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) pending_.notify_all();
+    if (pending_.fetch_sub(1) == 1) finish_.wake();
   }
 }
 
 void Barrier::arrive_and_wait() {
   if (size_ <= 1) return;
-  const uint32_t round = round_.load(std::memory_order_acquire);
-  if (arrived_.fetch_add(1, std::memory_order_acq_rel) == size_ - 1) {
-    arrived_.store(0, std::memory_order_relaxed);
-    round_.fetch_add(1, std::memory_order_release);
-    round_.notify_all();
+  const uint32_t round = round_.load();
+  if (arrived_.fetch_add(1) == size_ - 1) {
+    arrived_.store(0);
+    round_.fetch_add(1);
+    waiter_.wake();
     return;
   }
-  wait_until(round_, [round](uint32_t r) { return r != round; });
+  waiter_.wait([&] { return round_.load() != round; });
 }
 
 Range share(int lo, int hi, int t, int n, int grain) {

@@ -4,11 +4,29 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace drav::blocked {
+
+// Where members wait for each other: a short spin, then the core is yielded, then the member
+// sleeps on a condition variable (not std::atomic::wait, whose fallback on systems without a
+// futex can miss a wake-up in some library versions). Every change a waiter looks for is made
+// by a sequentially consistent operation before wake(), so a waiter either sees it or is woken.
+class Waiter {
+ public:
+  template <class Done>
+  void wait(Done done);
+  void wake();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::atomic<int> sleepers_{0};
+};
 
 class Team {
  public:
@@ -45,6 +63,7 @@ class Team {
   std::atomic<uint32_t> generation_{0};  // bumped for each phase and for the stop
   std::atomic<int> pending_{0};          // workers still running the current phase
   std::atomic<bool> stop_{false};
+  Waiter start_, finish_;
 };
 
 // A barrier for the `size` members of one phase, used again and again within it.
@@ -57,6 +76,7 @@ class Barrier {
   const int size_;
   std::atomic<int> arrived_{0};
   std::atomic<uint32_t> round_{0};
+  Waiter waiter_;
 };
 
 // The share [begin, end) of member t of n members over [lo, hi), cut at multiples of `grain`

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "factor/blocked/kernels.h"
+#include "factor/blocked/team.h"
 #include "factor/pivot_rule.h"
 #include "factor_support.h"
 
@@ -174,6 +175,57 @@ TEST(BlockedKernels, PivotSearchFollowsThePivotRule) {
   }
   EXPECT_GT(found, 1000);
   EXPECT_GT(none, 100);
+}
+
+// Phases and barriers in quick succession, with more members than this machine may have cores:
+// every member runs every phase once and passes every barrier in step (a lost wake-up would
+// hang here).
+TEST(BlockedTeam, EveryMemberRunsEveryPhaseAndMeetsAtEveryBarrier) {
+  for (int size : {1, 2, 3, 5}) {
+    Team team(size);
+    ASSERT_EQ(team.size(), size);
+    std::vector<int> runs(static_cast<size_t>(size), 0);
+    std::vector<int> seen(static_cast<size_t>(size), 0);
+    for (int phase = 0; phase < 300; ++phase) {
+      Barrier barrier(size);
+      std::vector<int> step(static_cast<size_t>(size), 0);
+      auto body = [&](int t) {
+        ++runs[static_cast<size_t>(t)];
+        for (int s = 1; s <= 5; ++s) {
+          step[static_cast<size_t>(t)] = s;
+          barrier.arrive_and_wait();
+          // Everyone has reached step s, nobody is past it.
+          for (int u = 0; u < size; ++u)
+            if (step[static_cast<size_t>(u)] == s) ++seen[static_cast<size_t>(t)];
+          barrier.arrive_and_wait();
+        }
+      };
+      team.run(body);
+    }
+    for (int t = 0; t < size; ++t) {
+      EXPECT_EQ(runs[static_cast<size_t>(t)], 300);
+      EXPECT_EQ(seen[static_cast<size_t>(t)], 300 * 5 * size);
+    }
+  }
+}
+
+TEST(BlockedTeam, SharesCoverTheRangeInWholeGrains) {
+  for (int n = 1; n <= 4; ++n)
+    for (int lo : {0, 5})
+      for (int len : {0, 1, 7, 24, 25, 100})
+        for (int grain : {1, 4, 12}) {
+          int next = lo;
+          for (int t = 0; t < n; ++t) {
+            const Range r = share(lo, lo + len, t, n, grain);
+            EXPECT_EQ(r.begin, next);
+            EXPECT_LE(r.begin, r.end);
+            if (r.end < lo + len) {
+              EXPECT_EQ((r.end - lo) % grain, 0);
+            }
+            next = r.end;
+          }
+          EXPECT_EQ(next, lo + len);
+        }
 }
 
 }  // namespace
