@@ -60,7 +60,7 @@ class Elimination {
         tri_(std::max(1, shape.triangle)),
         parallel_work_(std::max<int64_t>(1, shape.parallel_work)),
         panel_rows_(std::max(1, shape.panel_rows)) {
-    b_ = std::clamp<int32_t>(half_band, 1, n);
+    b_ = (half_band < 1 || half_band > n) ? n : half_band;
     // Clipping pays only where the band leaves most of the matrix out.
     if (3 * static_cast<int64_t>(b_) + nb_ >= n_) b_ = n_;
   }
