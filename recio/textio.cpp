@@ -55,9 +55,25 @@ void ConsoleSink::put(std::string_view line) {
   }
 }
 
+void TextSink::put_lines(std::string_view block) {
+  while (!block.empty()) {
+    const size_t end = block.find(kCrLf);
+    if (end == std::string_view::npos) {  // not laid out as asked: the rest is one more line
+      put(block);
+      return;
+    }
+    put(block.substr(0, end));
+    block.remove_prefix(end + kCrLf.size());
+  }
+}
+
 void StringSink::put(std::string_view line) {
   text_.append(line);
   text_.append(kCrLf);
+}
+
+void StringSink::put_lines(std::string_view block) {
+  text_.append(block);
 }
 
 TextFileOut::TextFileOut(int unit, std::string path, Access access, OpenStatus status)
@@ -87,7 +103,7 @@ TextFileOut::~TextFileOut() {
   if (f_ != nullptr) std::fclose(f_);
 }
 
-void TextFileOut::put(std::string_view line) {
+void TextFileOut::before_first_record() {
   if (f_ == nullptr) io_fail(kWriteError, unit_, path_, "the file is closed");
   if (truncate_on_write_) {
     // The first record written becomes the last one of the file: cut off the old content.
@@ -106,11 +122,24 @@ void TextFileOut::put(std::string_view line) {
     // The file's old last line has no terminator: end it, or the record would join it.
     const std::string_view end = end_line_;
     end_line_ = {};
-    if (!write_all(f_, end)) io_fail(kWriteError, unit_, path_, errno_text(errno));
+    write_bytes(end);
   }
-  if (!write_all(f_, line) || !write_all(f_, kCrLf)) {
-    io_fail(kWriteError, unit_, path_, errno_text(errno));
-  }
+}
+
+void TextFileOut::write_bytes(std::string_view s) {
+  if (!write_all(f_, s)) io_fail(kWriteError, unit_, path_, errno_text(errno));
+}
+
+void TextFileOut::put(std::string_view line) {
+  before_first_record();
+  write_bytes(line);
+  write_bytes(kCrLf);
+}
+
+void TextFileOut::put_lines(std::string_view block) {
+  if (block.empty()) return;
+  before_first_record();
+  write_bytes(block);
 }
 
 void TextFileOut::close() {

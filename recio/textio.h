@@ -15,6 +15,9 @@ class TextSink {
   virtual ~TextSink() = default;
   // Writes one record: the line's characters, then CR LF.
   virtual void put(std::string_view line) = 0;
+  // Writes records already laid out, each ending in CR LF, as one block: the same bytes as a
+  // put() of each line. The default hands them to put() one by one.
+  virtual void put_lines(std::string_view block);
 };
 
 // Standard output (the default output unit).
@@ -27,6 +30,7 @@ class ConsoleSink : public TextSink {
 class StringSink : public TextSink {
  public:
   void put(std::string_view line) override;
+  void put_lines(std::string_view block) override;
   const std::string& text() const { return text_; }
 
  private:
@@ -55,6 +59,7 @@ class TextFileOut : public TextSink {
   TextFileOut& operator=(const TextFileOut&) = delete;
 
   void put(std::string_view line) override;
+  void put_lines(std::string_view block) override;
   void close();  // flushes; a failure is "error during write"
 
   int unit() const { return unit_; }
@@ -66,6 +71,9 @@ class TextFileOut : public TextSink {
   std::FILE* f_ = nullptr;
   bool truncate_on_write_ = false;
   std::string_view end_line_;  // written before the first record appended (see put)
+
+  void before_first_record();
+  void write_bytes(std::string_view s);
 };
 
 // A formatted sequential file opened for reading (status old). Lines end in LF or CR LF (the

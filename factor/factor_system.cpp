@@ -1,0 +1,64 @@
+#include "factor/factor_system.h"
+
+#include "factor/ludecomp.h"
+
+namespace drav {
+
+namespace {
+
+// Until the blocked kernel is there, its place is held by the literal scheme without the
+// trial exchanges, which declines nothing.
+FactorOutcome dense_kernel(Matrix&, int32_t, int32_t*, const FactorOptions&) {
+  FactorOutcome r;
+  r.stop = FactorOutcome::Stop::Declined;
+  return r;
+}
+
+}  // namespace
+
+int32_t band_limit(int32_t N) {
+  return N / 8 > 64 ? N / 8 : 64;
+}
+
+const double* Factorization::row(int32_t p, double* buf) const {
+  if (kernel == Kernel::Band) {
+    band_.row(p, buf);
+    return buf;
+  }
+  return lu_->row(p);
+}
+
+FactorOutcome factor_system(const UpperRows& A, Matrix& LU, int32_t* IORD, Factorization& F,
+                            const FactorOptions& opt) {
+  const int32_t N = A.n;
+  F.n_ = N;
+  F.lu_ = &LU;
+  F.half_band = A.half_band();
+  const bool band = opt.path == FactorOptions::Path::Band ||
+                    (opt.path == FactorOptions::Path::Auto && F.half_band <= band_limit(N));
+  if (band && F.entry_.allocate(N, F.half_band)) {
+    for (int32_t I = 1; I <= N; ++I)
+      for (int64_t e = A.row_begin(I); e < A.row_end(I); ++e) {
+        const int32_t J = A.col[static_cast<size_t>(e)];
+        F.entry_.at(I, J) = A.val[static_cast<size_t>(e)];
+        F.entry_.at(J, I) = A.val[static_cast<size_t>(e)];
+      }
+    F.outcome = LUDECOMP_BAND(F.entry_, IORD, F.band_);
+    if (F.outcome.stop != FactorOutcome::Stop::Declined) {
+      F.kernel = Kernel::Band;
+      return F.outcome;
+    }
+  }
+  F.band_ = BandFactors();  // not needed any more
+  F.entry_.allocate(0, 1);
+  A.scatter(LU);
+  F.outcome = dense_kernel(LU, N, IORD, opt);
+  F.kernel = Kernel::Blocked;
+  if (F.outcome.stop == FactorOutcome::Stop::Declined) {
+    F.outcome = LUDECOMP_OUTCOME(LU, N, IORD);
+    F.kernel = Kernel::Literal;
+  }
+  return F.outcome;
+}
+
+}  // namespace drav
