@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "assembly/genlu.h"
+#include "literal_generation.h"
 #include "model.h"
 #include "recio/textio.h"
 
@@ -29,21 +30,6 @@ uint64_t bits(double v) {
   uint64_t u;
   std::memcpy(&u, &v, sizeof u);
   return u;
-}
-
-// The generation as the run sequence describes it: every entry of the upper half band from
-// AA, the rest of each row zero, then row K+1 overwritten with column K+1 on the left.
-void literal_generation(const COMPAR& c, WorkArrays& W, Matrix& A) {
-  const int32_t NEQ = std::max(c.NEQ, 0);
-  for (int32_t J = 1; J <= NEQ; ++J)
-    for (int32_t I = 1; I <= NEQ; ++I) A(I, J) = 0.0;
-  for (int32_t I = 1; I <= NEQ; ++I) {
-    const int64_t lo = std::max<int64_t>(1, int64_t{I} - c.NBAND + 1);
-    const int64_t hi = std::min<int64_t>(NEQ, int64_t{I} + c.NBAND - 1);
-    for (int64_t J = lo; J <= hi; ++J) A(I, static_cast<int32_t>(J)) = AA(c, W, I, J);
-  }
-  for (int32_t K = 1; K <= NEQ - 1; ++K)
-    for (int32_t M = 1; M <= K; ++M) A(K + 1, M) = A(M, K + 1);
 }
 
 struct ModelShape {
@@ -113,7 +99,7 @@ TEST(CompactGeneration, MatchesTheLiteralGenerationOnRandomModels) {
       Matrix lit, gen;
       ASSERT_TRUE(lit.allocate(m.c.NEQ));
       ASSERT_TRUE(gen.allocate(m.c.NEQ));
-      literal_generation(m.c, m.W, lit);
+      testing::literal_generation(m.c, m.W, lit);
       const UpperRows U = generate_upper(m.c, m.W, gen);
       generate_matrix(m.c, m.W, gen);
       ++models;
