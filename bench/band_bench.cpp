@@ -50,7 +50,8 @@ void BM_Factor(benchmark::State& state) {
     state.ResumeTiming();
     int32_t ierr = 0, kstep = 0;
     if (kBand) {
-      declined |= drav::LUDECOMP_BAND(B, iord.data(), F).stop == drav::FactorOutcome::Stop::Declined;
+      declined |=
+          drav::LUDECOMP_BAND(B, iord.data(), F).stop == drav::FactorOutcome::Stop::Declined;
     } else {
       drav::LUDECOMP(A, n, iord.data(), ierr, kstep, c, console);
     }

@@ -212,17 +212,25 @@ int main(int argc, char** argv) {
 
   // Half band 2*18+4 = 40; NEQ = 36 * (nx - 1).
   std::vector<Case> cases = {
-      {"banded", 57, 18, false, false},          {"banded", 112, 18, false, false},
-      {"banded", 224, 18, false, false},         {"banded, NBAND=NEQ", 57, 18, false, true},
-      {"banded, NBAND=NEQ", 112, 18, false, true}, {"banded, NBAND=NEQ", 224, 18, false, true},
-      {"band NEQ/8", 9, 123, false, false},      {"band NEQ/8", 9, 248, false, false},
-      {"random numbering", 15, 36, true, false}, {"random numbering", 29, 36, true, false},
+      {"banded", 57, 18, false, false},
+      {"banded", 112, 18, false, false},
+      {"banded", 224, 18, false, false},
+      {"banded, NBAND=NEQ", 57, 18, false, true},
+      {"banded, NBAND=NEQ", 112, 18, false, true},
+      {"banded, NBAND=NEQ", 224, 18, false, true},
+      {"band NEQ/8", 9, 123, false, false},
+      {"band NEQ/8", 9, 248, false, false},
+      {"random numbering", 15, 36, true, false},
+      {"random numbering", 29, 36, true, false},
       {"random numbering", 57, 36, true, false},
   };
-  if (quick) cases = {{"banded", 57, 18, false, false}, {"banded, NBAND=NEQ", 57, 18, false, true},
-                      {"random numbering", 15, 36, true, false}};
+  if (quick)
+    cases = {{"banded", 57, 18, false, false},
+             {"banded, NBAND=NEQ", 57, 18, false, true},
+             {"random numbering", 15, 36, true, false}};
 
-  const fs::path root = fs::temp_directory_path() / ("drav-pipeline-bench-" + std::to_string(getpid()));
+  const fs::path root =
+      fs::temp_directory_path() / ("drav-pipeline-bench-" + std::to_string(getpid()));
   std::printf("%-20s %6s %5s %10s %9s %8s %8s %9s %8s %9s\n", "case", "NEQ", "b", "literal s",
               "ours s", "run s", "floor s", "run/floor", "peak MB", "peak/8N^2");
   std::map<int, double> literal_seconds;  // measured, by NEQ
@@ -291,8 +299,8 @@ int main(int argc, char** argv) {
     const double run = median(run_s), floor = median(floor_s);
     const double peak_mb = peak_kb / 1024.0;
     std::printf("%-20s %6d %5d %10s %9.3f %8.3f %8.3f %9.2f %8.1f %8.1f%%\n", cs.name.c_str(), n,
-                U.half_band(), literal.c_str(), median(ours_s), run, floor, run / floor,
-                peak_mb, 100.0 * peak_kb * 1024.0 / (8.0 * n * n));
+                U.half_band(), literal.c_str(), median(ours_s), run, floor, run / floor, peak_mb,
+                100.0 * peak_kb * 1024.0 / (8.0 * n * n));
     std::fflush(stdout);
   }
   fs::remove_all(root);
