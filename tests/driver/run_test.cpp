@@ -64,6 +64,19 @@ class Run : public ::testing::Test {
     ASSERT_EQ(std::system(cmd.c_str()), 0) << description;
   }
 
+  // The builder refuses a zero reference length: S0 of bar 1 set to 0 in record 4 of x0.UNF.
+  void zero_first_reference_length() {
+  std::string x0 = file("x0.UNF");
+  size_t at = 0;
+  for (int rec = 1; rec < 4; ++rec) {
+    int32_t len = 0;
+    std::memcpy(&len, x0.data() + at, 4);
+    at += 8 + static_cast<size_t>(len);
+  }
+  std::memset(x0.data() + at + 4, 0, 4);
+  write_file(path("x0.UNF"), x0);
+  }
+
   // `env` is put before the command, e.g. "DRAV_THREADS=1".
   RunResult run(const std::string& env = "") {
     std::filesystem::create_directories(dir);
@@ -313,16 +326,7 @@ TEST_F(Run, ZeroReferenceLengthIsRefusedAfterTheReport) {
   model(
       "ndofn 2\nnode 1 0 0\nnode 2 1 0\nnode 3 2 0\nfix 1 all\nfix 3 all\n"
       "bar 1 1 2 E=1 A=1\nbar 2 2 3 E=1 A=1\n");
-  // The builder refuses a zero reference length: set S0 of bar 1 in record 4 of x0.UNF.
-  std::string x0 = file("x0.UNF");
-  size_t at = 0;
-  for (int rec = 1; rec < 4; ++rec) {
-    int32_t len = 0;
-    std::memcpy(&len, x0.data() + at, 4);
-    at += 8 + static_cast<size_t>(len);
-  }
-  std::memset(x0.data() + at + 4, 0, 4);
-  write_file(path("x0.UNF"), x0);
+  zero_first_reference_length();
   const RunResult r = run();
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("node 2, direction 1"), std::string::npos) << r.err;
@@ -537,16 +541,7 @@ TEST_F(Pipeline, FailuresBeforeTheFactorizationShowNothingOfIt) {
 
 TEST_F(Pipeline, EntryThatIsNotFiniteEndsTheRunAfterTheCompleteReport) {
   model(one_bar(""));
-  // S0 of the bar in record 4 of x0.UNF set to zero: the entries become infinite or NaN.
-  std::string x0 = file("x0.UNF");
-  size_t at = 0;
-  for (int rec = 1; rec < 4; ++rec) {
-    int32_t len = 0;
-    std::memcpy(&len, x0.data() + at, 4);
-    at += 8 + static_cast<size_t>(len);
-  }
-  std::memset(x0.data() + at + 4, 0, 4);
-  write_file(path("x0.UNF"), x0);
+  zero_first_reference_length();  // the entries become infinite or NaN
   const Literal lit = literal();
   const Whole w = same_on_every_thread_count();
   EXPECT_EQ(w.r.status, 2);

@@ -28,11 +28,10 @@ using testing_factor::read_bytes;
 using testing_factor::TempDir;
 using testing_factor::with_report;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using testing_factor::Dense;
+using testing_factor::kInf;
+using testing_factor::kNaN;
 
-// An n x n matrix as rows from 0.
-using Dense = std::vector<std::vector<double>>;
 
 Matrix to_matrix(const Dense& a) {
   const int32_t n = static_cast<int32_t>(a.size());

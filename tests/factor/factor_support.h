@@ -7,6 +7,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,12 @@
 #include "params/work.h"
 
 namespace drav::testing_factor {
+
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A matrix as rows from 0.
+using Dense = std::vector<std::vector<double>>;
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TempDir {

@@ -27,12 +27,12 @@ using testing_factor::read_bytes;
 using testing_factor::TempDir;
 using testing_factor::with_report;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using testing_factor::Dense;
+using testing_factor::kInf;
+using testing_factor::kNaN;
 
-// A symmetric matrix given by its upper triangle, rows from 0; +0.0 entries are left out of
-// the compact form, everything else (-0.0 included) is kept.
-using Dense = std::vector<std::vector<double>>;
+// A symmetric matrix is given by its upper triangle; +0.0 entries are left out of the compact
+// form, everything else (-0.0 included) is kept.
 
 UpperRows to_upper(const Dense& a) {
   UpperRows U;
