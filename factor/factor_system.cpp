@@ -16,8 +16,11 @@ FactorOutcome dense_kernel(Matrix&, int32_t, int32_t*, const FactorOptions&) {
 
 }  // namespace
 
+// The band kernel does about 4 N b^2 multiply-adds at some 2.5 G a second on one core; the
+// dense one N^3 / 3 at some 25 G a second on two. They meet near b = N / 11. Below 64 the
+// dense kernel's blocks would be mostly edge.
 int32_t band_limit(int32_t N) {
-  return N / 8 > 64 ? N / 8 : 64;
+  return N / 12 > 64 ? N / 12 : 64;
 }
 
 const double* Factorization::row(int32_t p, double* buf) const {

@@ -27,6 +27,13 @@ struct FactorOptions {
 
 // The widest half band the band kernel takes for an order N; wider bands go to the dense
 // kernel, which is faster there (measured; see bench/).
+//
+// A band rather than a profile (the first entry of each row): with partial pivoting any row of
+// the window may become the pivot row, so the rows of U reach 2b-2 columns beyond the diagonal
+// and the multipliers b-1 columns before it whatever the profile of the entry rows; what a
+// profile could save is the leading zeros of the entry rows inside the band, and the trusses
+// the program meets, numbered along their short side, have a profile of nearly constant width,
+// the band itself. A numbering that spreads the entries gives a profile as wide as the matrix.
 int32_t band_limit(int32_t N);
 
 // Where the factors are, and the outcome.
