@@ -8,6 +8,13 @@
 
 namespace drav {
 
+namespace {
+
+// Rows of U taken together in the sums of a row of U.
+constexpr int kGroup = 4;
+
+}  // namespace
+
 bool BandMatrix::allocate(int32_t n, int32_t b) noexcept {
   const int32_t m = std::max(n, 0);
   const int32_t half = std::clamp(b, 1, std::max(m, 1));
@@ -27,7 +34,7 @@ void BandFactors::row(int32_t p, double* out) const {
   for (int32_t m = zero_end + 1; m <= lc; ++m) out[m - 1] = l[m - base(r)];
   if (p <= urows_) {
     const int32_t last = static_cast<int32_t>(std::min<int64_t>(N, p + 2 * int64_t{b_} - 2));
-    const double* u = u_.data() + static_cast<int64_t>(p - 1) * (2 * int64_t{b_} - 1);
+    const double* u = u_.data() + static_cast<int64_t>(p - 1) * (2 * int64_t{b_} - 1 + kGroup - 1);
     std::copy(u, u + (last - p + 1), out + (p - 1));
     std::fill(out + last, out + N, 0.0);
   } else {
@@ -37,27 +44,18 @@ void BandFactors::row(int32_t p, double* out) const {
 
 namespace {
 
-// s[q] = sum over t < len of l[q][t] * u[t] for q < count (at most 4), each from +0.0 in
-// ascending t: four independent sums side by side, each in its own order.
-void dot_rows(const double* const* l, const double* u, int32_t len, int count, double* s) {
-  if (count == 4) {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-    const double *l0 = l[0], *l1 = l[1], *l2 = l[2], *l3 = l[3];
-    for (int32_t t = 0; t < len; ++t) {
-      const double ut = u[t];
-      s0 += l0[t] * ut;
-      s1 += l1[t] * ut;
-      s2 += l2[t] * ut;
-      s3 += l3[t] * ut;
-    }
-    s[0] = s0, s[1] = s1, s[2] = s2, s[3] = s3;
-    return;
+// s[q] = sum over t < len of l[q][t] * u[t] for q < R, each from +0.0 in ascending t: R
+// independent sums side by side, each in its own order, so that the additions of one do not
+// wait for each other.
+constexpr int kRows = 8;
+template <int R>
+void dot_rows(const double* const* l, const double* u, int32_t len, double* s) {
+  double acc[R] = {};
+  for (int32_t t = 0; t < len; ++t) {
+    const double ut = u[t];
+    for (int q = 0; q < R; ++q) acc[q] += l[q][t] * ut;
   }
-  for (int q = 0; q < count; ++q) {
-    double sq = 0.0;
-    for (int32_t t = 0; t < len; ++t) sq += l[q][t] * u[t];
-    s[q] = sq;
-  }
+  for (int q = 0; q < R; ++q) s[q] = acc[q];
 }
 
 bool finite_entries(const BandMatrix& A) {
@@ -82,7 +80,9 @@ FactorOutcome LUDECOMP_BAND(const BandMatrix& A, int32_t* IORD, BandFactors& F) 
   if (!finite_entries(A)) return declined;
 
   const int32_t b = A.half_band();
-  const int64_t wu = 2 * int64_t{b} - 1;  // slots of a row of U
+  // Slots of a row of U: columns p .. p+2b-2, then kGroup-1 more that stay +0.0 (the entries
+  // of U there are +0.0), so that a group of kGroup rows can be read over one range.
+  const int64_t wu = 2 * int64_t{b} - 1 + (kGroup - 1);
   // The sums of step k reach back to column k-2b+2, which a row that has just entered (at
   // step k-b+1 or later, or at step 1) reaches with this many zeros in front of its run.
   const int32_t pad = 2 * b - 2;
@@ -124,12 +124,16 @@ FactorOutcome LUDECOMP_BAND(const BandMatrix& A, int32_t* IORD, BandFactors& F) 
       // The candidates: LU(i,k) - sum of l(i,m) * u(m,k) for the window rows, the same terms in
       // the same order as LUDECOMP forms for the pivot search and for column k of L.
       for (int32_t m = lo; m <= k - 1; ++m) ucol[m - lo] = urow(m)[k - m];
-      for (int32_t i = k; i <= h; i += 4) {
-        const int count = std::min(4, h - i + 1);
-        const double* l[4];
-        double s[4];
+      for (int32_t i = k; i <= h; i += kRows) {
+        const int count = std::min(kRows, h - i + 1);
+        const double* l[kRows];
+        double s[kRows];
         for (int q = 0; q < count; ++q) l[q] = lrow(id[i + q - 1], lo);
-        dot_rows(l, ucol.data(), len, count, s);
+        if (count == kRows) {
+          dot_rows<kRows>(l, ucol.data(), len, s);
+        } else {
+          for (int q = 0; q < count; ++q) dot_rows<1>(l + q, ucol.data(), len, s + q);
+        }
         for (int q = 0; q < count; ++q) numer[i + q - k] = A.get(id[i + q - 1], k) - s[q];
       }
 
@@ -161,13 +165,36 @@ FactorOutcome LUDECOMP_BAND(const BandMatrix& A, int32_t* IORD, BandFactors& F) 
       } else {
         std::fill(sum.begin(), sum.begin() + width, 0.0);
         const double* lk = lrow(r, lo);
-        for (int32_t m = lo; m <= k - 1; ++m) {
+        // The columns of row k of U that row m of U reaches (its last nonzero slot).
+        auto reach = [&](int32_t m) {
+          return static_cast<int32_t>(std::min<int64_t>(jhi, int64_t{m} + 2 * b - 2)) - k + 1;
+        };
+        double* s = sum.data();
+        int32_t m = lo;
+        // Four rows of U at a time: every sum still takes its terms one by one in ascending m;
+        // the rows that end earlier contribute l * (+0.0) from their zero slots, which leaves
+        // the sum as it is.
+        for (; m + kGroup - 1 <= k - 1; m += kGroup) {
+          const double l0 = lk[m - lo], l1 = lk[m + 1 - lo], l2 = lk[m + 2 - lo],
+                       l3 = lk[m + 3 - lo];
+          const double* u0 = urow(m) + (k - m);
+          const double* u1 = urow(m + 1) + (k - m - 1);
+          const double* u2 = urow(m + 2) + (k - m - 2);
+          const double* u3 = urow(m + 3) + (k - m - 3);
+          const int32_t n = reach(m + 3);
+          for (int32_t t = 0; t < n; ++t) {
+            double x = s[t];
+            x += l0 * u0[t];
+            x += l1 * u1[t];
+            x += l2 * u2[t];
+            x += l3 * u3[t];
+            s[t] = x;
+          }
+        }
+        for (; m <= k - 1; ++m) {
           const double lkm = lk[m - lo];
-          // Row m of U from column k on, up to its last slot.
           const double* um = urow(m) + (k - m);
-          const int32_t n =
-              static_cast<int32_t>(std::min<int64_t>(jhi, int64_t{m} + 2 * b - 2)) - k + 1;
-          double* s = sum.data();
+          const int32_t n = reach(m);
           for (int32_t t = 0; t < n; ++t) s[t] += lkm * um[t];
         }
         for (int32_t j = k; j <= jhi; ++j) {
