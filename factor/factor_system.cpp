@@ -16,11 +16,18 @@ FactorOutcome dense_kernel(Matrix&, int32_t, int32_t*, const FactorOptions&) {
 
 }  // namespace
 
-// The band kernel does about 4 N b^2 multiply-adds at some 2.5 G a second on one core; the
-// dense one N^3 / 3 at some 25 G a second on two. They meet near b = N / 11. Below 64 the
-// dense kernel's blocks would be mostly edge.
+// Whether the dense path has the blocked kernel; until then it is the literal scheme.
+constexpr bool kBlockedKernel = false;
+
+// The band kernel does about 4 N b^2 multiply-adds at some 5 G a second on one core (half
+// band 250, measured with bench/band_bench.cpp); the blocked kernel N^3 / 3 at some 25 G a
+// second on two: they meet near b = N / 8. The literal scheme manages some 0.4 G a second,
+// so without the blocked kernel the band kernel is faster for every band; it stops at N / 4,
+// where its storage (about 7 N b doubles) is near twice the dense matrix. Below 64 the
+// blocked kernel's blocks would be mostly edge.
 int32_t band_limit(int32_t N) {
-  return N / 12 > 64 ? N / 12 : 64;
+  const int32_t share = kBlockedKernel ? N / 8 : N / 4;
+  return share > 64 ? share : 64;
 }
 
 const double* Factorization::row(int32_t p, double* buf) const {
