@@ -3,15 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "params/compar.h"
 #include "params/upper_rows.h"
 #include "params/work.h"
-
-namespace drav::recio {
-class TextSink;
-}
+#include "recio/textio.h"
 
 namespace drav {
 
@@ -75,8 +73,11 @@ void write_stiffness_report(const COMPAR& c, const Matrix& A, recio::TextSink& o
 // zero fields are copied as constants, and only the entries are edited.
 void write_stiffness_report(const COMPAR& c, const UpperRows& U, recio::TextSink& out);
 
-// Reads the load case from temp.dat (unit 11) and writes the stiffness report into
-// rig_file_name(case) (unit 15, rewritten from the start).
+// Reads the load case from temp.dat (unit 11) and opens the stiffness report file
+// rig_file_name(case) on unit 15 (rewritten from the start by the first record).
+std::unique_ptr<recio::TextFileOut> open_stiffness_report();
+
+// open_stiffness_report, the report, and the close.
 void WRITESTIFFNESSMATRIX(const COMPAR& c, const Matrix& A);
 void WRITESTIFFNESSMATRIX(const COMPAR& c, const UpperRows& U);
 

@@ -1,6 +1,7 @@
 // The stiffness matrix report: the upper triangle of the freshly generated matrix, row by row,
 // in a file named after the current load case.
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "assembly/genlu.h"
@@ -143,16 +144,21 @@ int32_t read_load_case() {
 
 }  // namespace
 
+std::unique_ptr<recio::TextFileOut> open_stiffness_report() {
+  const int32_t NCASE = read_load_case();
+  return std::make_unique<recio::TextFileOut>(kReportUnit, rig_file_name(NCASE));
+}
+
 void WRITESTIFFNESSMATRIX(const COMPAR& c, const Matrix& A) {
-  recio::TextFileOut out(kReportUnit, rig_file_name(read_load_case()));
-  write_stiffness_report(c, A, out);
-  out.close();
+  const auto out = open_stiffness_report();
+  write_stiffness_report(c, A, *out);
+  out->close();
 }
 
 void WRITESTIFFNESSMATRIX(const COMPAR& c, const UpperRows& U) {
-  recio::TextFileOut out(kReportUnit, rig_file_name(read_load_case()));
-  write_stiffness_report(c, U, out);
-  out.close();
+  const auto out = open_stiffness_report();
+  write_stiffness_report(c, U, *out);
+  out->close();
 }
 
 }  // namespace drav

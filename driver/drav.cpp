@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -86,11 +87,15 @@ int DRAV_LU(recio::TextSink& console) {
   // first, then the entries', then the factorization's.
   std::exception_ptr report_error, factor_error;
   std::thread reporter;
+  std::unique_ptr<recio::TextFileOut> report;
   if (options.threads > 1) {
+    // temp.dat and the opening of the report fail, if at all, before anything else starts.
+    report = open_stiffness_report();
     try {
       reporter = std::thread([&] {
         try {
-          WRITESTIFFNESSMATRIX(c, A);
+          write_stiffness_report(c, A, *report);
+          report->close();
         } catch (...) {
           report_error = std::current_exception();
         }
@@ -100,7 +105,12 @@ int DRAV_LU(recio::TextSink& console) {
     }
   }
   if (!reporter.joinable()) {
-    WRITESTIFFNESSMATRIX(c, A);
+    if (report) {
+      write_stiffness_report(c, A, *report);
+      report->close();
+    } else {
+      WRITESTIFFNESSMATRIX(c, A);
+    }
     if (!not_finite.empty()) recio::fail(not_finite);
     factorization();
   } else {
