@@ -1,7 +1,8 @@
 // The costs of a run, one table: per model, the literal factorization, ours, the whole run
 // of the program (a child process), the time to write the same output bytes with plain
-// buffered writes from one thread (the floor the run is held to), and the peak resident
-// memory of the run. Run by bench/run.sh; see the README.
+// buffered writes from one thread (the floor the run is held to), the processor time of both
+// (user + system, which a busy machine disturbs less than the wall time), and the peak
+// resident memory of the run. Times are medians. Run by bench/run.sh; see the README.
 //
 //   drav_pipeline_bench DRAV_EXE [--quick] [--reps R] [--literal-max N]
 //
@@ -88,8 +89,14 @@ struct Case {
 
 struct Run {
   double seconds;
+  double cpu;  // user + system time
   long peak_kb;
 };
+
+double cpu_seconds(const struct rusage& ru) {
+  return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+         1e-6 * (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec);
+}
 
 // The runs of the program are started by a helper process forked before this one grows: the
 // peak resident size a child reports counts what its parent held when it was started, and
@@ -123,7 +130,8 @@ class Runner {
     std::fflush(to_);
     Run r{};
     int status = -1;
-    if (std::fscanf(from_, "%lf %ld %d", &r.seconds, &r.peak_kb, &status) != 3 || status != 0) {
+    if (std::fscanf(from_, "%lf %lf %ld %d", &r.seconds, &r.cpu, &r.peak_kb, &status) != 4 ||
+        status != 0) {
       std::fprintf(stderr, "the run in %s failed\n", dir.c_str());
       std::exit(1);
     }
@@ -147,7 +155,7 @@ class Runner {
           s = seconds_since(t0);
         }
       }
-      std::fprintf(out, "%.6f %ld %d\n", s, ru.ru_maxrss,
+      std::fprintf(out, "%.6f %.6f %ld %d\n", s, cpu_seconds(ru), ru.ru_maxrss,
                    WIFEXITED(status) ? WEXITSTATUS(status) : -1);
       std::fflush(out);
     }
@@ -160,8 +168,11 @@ class Runner {
 
 // The floor: the byte counts of the run's output files written with plain stdio from one
 // thread, over files of the same size left by the previous repetition (as the run does).
-double write_floor(const fs::path& dir, const std::vector<uintmax_t>& sizes) {
+Run write_floor(const fs::path& dir, const std::vector<uintmax_t>& sizes) {
   static std::vector<char> chunk(size_t{1} << 16, ' ');
+  struct rusage r0 {
+  }, r1{};
+  getrusage(RUSAGE_SELF, &r0);
   const auto t0 = Clock::now();
   for (size_t f = 0; f < sizes.size(); ++f) {
     const fs::path p = dir / ("floor-" + std::to_string(f) + ".dat");
@@ -173,7 +184,9 @@ double write_floor(const fs::path& dir, const std::vector<uintmax_t>& sizes) {
     }
     std::fclose(out);
   }
-  return seconds_since(t0);
+  const double s = seconds_since(t0);
+  getrusage(RUSAGE_SELF, &r1);
+  return {s, cpu_seconds(r1) - cpu_seconds(r0), 0};
 }
 
 // The model of `dir` as the program loads it.
@@ -231,8 +244,9 @@ int main(int argc, char** argv) {
 
   const fs::path root =
       fs::temp_directory_path() / ("drav-pipeline-bench-" + std::to_string(getpid()));
-  std::printf("%-20s %6s %5s %10s %9s %8s %8s %9s %8s %9s\n", "case", "NEQ", "b", "literal s",
-              "ours s", "run s", "floor s", "run/floor", "peak MB", "peak/8N^2");
+  std::printf("%-18s %5s %4s %9s %8s %7s %7s %9s %7s %7s %9s %7s %9s\n", "case", "NEQ", "b",
+              "literal s", "ours s", "run s", "floor s", "run/floor", "run cpu", "flr cpu",
+              "cpu ratio", "peak MB", "peak/8N^2");
   std::map<int, double> literal_seconds;  // measured, by NEQ
   for (const Case& cs : cases) {
     const fs::path dir = root / "model";
@@ -244,18 +258,23 @@ int main(int argc, char** argv) {
     const int n = files.NEQ;
 
     // Whole runs; the first also leaves the output sizes for the floor.
-    std::vector<double> run_s, floor_s;
+    std::vector<double> run_s, floor_s, run_cpu, floor_cpu;
     long peak_kb = 0;
     const int r = n >= 4000 && cs.shuffle ? 1 : reps;
     for (int i = 0; i < r; ++i) {
       const Run w = runner.run(dir);
       run_s.push_back(w.seconds);
+      run_cpu.push_back(w.cpu);
       peak_kb = std::max(peak_kb, w.peak_kb);
     }
     std::vector<uintmax_t> sizes;
     for (const char* f : {"AA0.UNF", "rig-case1.dat", "order.dat", "drav0.dat"})
       sizes.push_back(fs::file_size(dir / f));
-    for (int i = 0; i < std::max(reps, 3); ++i) floor_s.push_back(write_floor(dir, sizes));
+    for (int i = 0; i < std::max(reps, 3); ++i) {
+      const Run f = write_floor(dir, sizes);
+      floor_s.push_back(f.seconds);
+      floor_cpu.push_back(f.cpu);
+    }
 
     // The factorizations in this process, on the matrix the run generates.
     Loaded m;
