@@ -317,8 +317,10 @@ int main(int argc, char** argv) {
     }
     const double run = median(run_s), floor = median(floor_s);
     const double peak_mb = peak_kb / 1024.0;
-    std::printf("%-20s %6d %5d %10s %9.3f %8.3f %8.3f %9.2f %8.1f %8.1f%%\n", cs.name.c_str(), n,
-                U.half_band(), literal.c_str(), median(ours_s), run, floor, run / floor, peak_mb,
+    const double rcpu = median(run_cpu), fcpu = median(floor_cpu);
+    std::printf("%-18s %5d %4d %9s %8.3f %7.3f %7.3f %9.2f %7.3f %7.3f %9.2f %7.1f %8.1f%%\n",
+                cs.name.c_str(), n, U.half_band(), literal.c_str(), median(ours_s), run, floor,
+                run / floor, rcpu, fcpu, rcpu / fcpu, peak_mb,
                 100.0 * peak_kb * 1024.0 / (8.0 * n * n));
     std::fflush(stdout);
   }
