@@ -24,14 +24,10 @@ namespace drav {
 namespace {
 
 using testing_factor::bits;
-using testing_factor::read_bytes;
-using testing_factor::TempDir;
-using testing_factor::with_report;
 
 using testing_factor::Dense;
 using testing_factor::kInf;
 using testing_factor::kNaN;
-
 
 Matrix to_matrix(const Dense& a) {
   const int32_t n = static_cast<int32_t>(a.size());
@@ -83,27 +79,20 @@ struct Stats {
 // Runs both factorizations on `a` with band NBAND and expects identical outcomes.
 class Differential {
  public:
-  Differential()
-      : lit_path_(dir_.file("lit.txt")),
-        band_path_(dir_.file("band.txt")),
-        c_lit_(with_report(lit_path_)),
-        c_band_(with_report(band_path_)) {}
-
   void check(const Dense& a, int32_t nband) {
     const int32_t n = static_cast<int32_t>(a.size());
-    std::filesystem::remove(lit_path_);
-    std::filesystem::remove(band_path_);
+    reports_.clear();
     Matrix lit = to_matrix(a);
     BandMatrix band;
     ASSERT_TRUE(to_band(a, nband, band));
     std::vector<int32_t> iord_lit(n + 1, -7), iord_band(n + 1, -7);
     int32_t ierr_lit = 5, kstep_lit = 5;
     recio::StringSink con_lit, con_band;
-    LUDECOMP(lit, n, iord_lit.data(), ierr_lit, kstep_lit, c_lit_, con_lit);
+    LUDECOMP(lit, n, iord_lit.data(), ierr_lit, kstep_lit, reports_.literal(), con_lit);
     BandFactors F;
     const FactorOutcome r = LUDECOMP_BAND(band, iord_band.data(), F);
     ASSERT_NE(r.stop, FactorOutcome::Stop::Declined);
-    write_record(r, c_band_, con_band);
+    write_record(r, reports_.tested(), con_band);
     ASSERT_EQ(r.stop == FactorOutcome::Stop::Complete ? 0 : -1, ierr_lit);
     ASSERT_EQ(r.KSTEP, kstep_lit);
     if (ierr_lit != 0) {
@@ -117,7 +106,7 @@ class Differential {
           << first_difference(row, lit, p);
     }
     ASSERT_EQ(con_band.text(), con_lit.text());
-    ASSERT_EQ(read_bytes(band_path_), read_bytes(lit_path_));
+    ASSERT_EQ(reports_.tested_text(), reports_.literal_text());
 
     ++stats.cases;
     if (ierr_lit == 0) ++stats.complete;
@@ -157,9 +146,7 @@ class Differential {
     return "";
   }
 
-  TempDir dir_;
-  std::string lit_path_, band_path_;
-  COMPAR c_lit_, c_band_;
+  testing_factor::TwoReports reports_;
 };
 
 // ---- Generators -------------------------------------------------------------------------

@@ -95,4 +95,29 @@ inline void copy_matrix(const Matrix& from, Matrix& to, int32_t n) {
     for (int32_t j = 1; j <= n; ++j) to(i, j) = from(i, j);
 }
 
+// Two report files side by side, for the literal factorization and for a kernel under test,
+// with a parameter block naming each.
+class TwoReports {
+ public:
+  TwoReports()
+      : lit_path_(dir_.file("lit.txt")),
+        new_path_(dir_.file("new.txt")),
+        lit_(with_report(lit_path_)),
+        new_(with_report(new_path_)) {}
+  // Removes both files, before a case.
+  void clear() const {
+    std::filesystem::remove(lit_path_);
+    std::filesystem::remove(new_path_);
+  }
+  const COMPAR& literal() const { return lit_; }
+  const COMPAR& tested() const { return new_; }
+  std::string literal_text() const { return read_bytes(lit_path_); }
+  std::string tested_text() const { return read_bytes(new_path_); }
+
+ private:
+  TempDir dir_;
+  std::string lit_path_, new_path_;
+  COMPAR lit_, new_;
+};
+
 }  // namespace drav::testing_factor

@@ -23,10 +23,6 @@ namespace drav {
 namespace {
 
 using testing_factor::bits;
-using testing_factor::read_bytes;
-using testing_factor::TempDir;
-using testing_factor::with_report;
-
 using testing_factor::Dense;
 using testing_factor::kInf;
 using testing_factor::kNaN;
@@ -75,22 +71,15 @@ struct Tally {
 
 class Chooser {
  public:
-  Chooser()
-      : lit_path_(dir_.file("lit.txt")),
-        new_path_(dir_.file("new.txt")),
-        c_lit_(with_report(lit_path_)),
-        c_new_(with_report(new_path_)) {}
-
   // Factors `a` on `path` and compares everything with LUDECOMP; returns the kernel used.
   Kernel check(const Dense& a, Path path) {
     const int32_t n = static_cast<int32_t>(a.size());
-    std::filesystem::remove(lit_path_);
-    std::filesystem::remove(new_path_);
+    reports_.clear();
     Matrix lit = symmetric(a);
     std::vector<int32_t> iord_lit(n + 1, -7), iord_new(n + 1, -7);
     int32_t ierr = 5, kstep = 5;
     recio::StringSink con_lit, con_new;
-    LUDECOMP(lit, n, iord_lit.data(), ierr, kstep, c_lit_, con_lit);
+    LUDECOMP(lit, n, iord_lit.data(), ierr, kstep, reports_.literal(), con_lit);
 
     const UpperRows U = to_upper(a);
     Matrix LU;
@@ -101,7 +90,7 @@ class Chooser {
     const FactorOutcome r = factor_system(U, LU, iord_new.data(), F, opt);
     EXPECT_NE(r.stop, FactorOutcome::Stop::Declined);
     if (r.stop == FactorOutcome::Stop::PivotFailed)
-      report_pivot_failure(r.KSTEP, r.pivot, c_new_, con_new);
+      report_pivot_failure(r.KSTEP, r.pivot, reports_.tested(), con_new);
     EXPECT_EQ(r.stop == FactorOutcome::Stop::Complete ? 0 : -1, ierr);
     EXPECT_EQ(r.KSTEP, kstep);
     if (ierr != 0) {
@@ -120,7 +109,7 @@ class Chooser {
       }
     }
     EXPECT_EQ(con_new.text(), con_lit.text());
-    EXPECT_EQ(read_bytes(new_path_), read_bytes(lit_path_));
+    EXPECT_EQ(reports_.tested_text(), reports_.literal_text());
     if (F.kernel == Kernel::Band) {
       EXPECT_TRUE(all_plus_zero(LU)) << "the band path wrote LU";
     }
@@ -144,9 +133,7 @@ class Chooser {
   Tally tally;
 
  private:
-  TempDir dir_;
-  std::string lit_path_, new_path_;
-  COMPAR c_lit_, c_new_;
+  testing_factor::TwoReports reports_;
 };
 
 enum class Fill { Uniform, SmallIntegers, Ties };
