@@ -1,23 +1,35 @@
 #include "factor/factor_system.h"
 
 #include "factor/ludecomp.h"
+#if __has_include("factor/blocked_lu.h")
+#include "factor/blocked_lu.h"
+#endif
 
 namespace drav {
 
 namespace {
 
-// Until the blocked kernel is there, its place is held by the literal scheme without the
-// trial exchanges, which declines nothing.
-FactorOutcome dense_kernel(Matrix&, int32_t, int32_t*, const FactorOptions&) {
+#if __has_include("factor/blocked_lu.h")
+constexpr bool kBlockedKernel = true;
+
+FactorOutcome dense_kernel(Matrix& LU, int32_t N, int32_t half_band, int32_t* IORD,
+                           const FactorOptions& opt) {
+  BlockedOptions blocked;
+  blocked.threads = opt.threads;
+  return LUDECOMP_BLOCKED(LU, N, half_band, IORD, blocked);
+}
+#else
+// Until the blocked kernel is there, the dense path is the literal scheme alone.
+constexpr bool kBlockedKernel = false;
+
+FactorOutcome dense_kernel(Matrix&, int32_t, int32_t, int32_t*, const FactorOptions&) {
   FactorOutcome r;
   r.stop = FactorOutcome::Stop::Declined;
   return r;
 }
+#endif
 
 }  // namespace
-
-// Whether the dense path has the blocked kernel; until then it is the literal scheme.
-constexpr bool kBlockedKernel = false;
 
 // The band kernel does about 4 N b^2 multiply-adds at some 5 G a second on one core (half
 // band 250, measured with bench/band_bench.cpp); the blocked kernel N^3 / 3 at some 25 G a
@@ -62,7 +74,7 @@ FactorOutcome factor_system(const UpperRows& A, Matrix& LU, int32_t* IORD, Facto
   F.band_ = BandFactors();  // not needed any more
   F.entry_.allocate(0, 1);
   A.scatter(LU);
-  F.outcome = dense_kernel(LU, N, IORD, opt);
+  F.outcome = dense_kernel(LU, N, F.half_band, IORD, opt);
   F.kernel = Kernel::Blocked;
   if (F.outcome.stop == FactorOutcome::Stop::Declined) {
     F.outcome = LUDECOMP_OUTCOME(LU, N, IORD);
