@@ -1,5 +1,7 @@
 #include "factor/factor_system.h"
 
+#include <algorithm>
+
 #include "factor/ludecomp.h"
 #if __has_include("factor/blocked_lu.h")
 #include "factor/blocked_lu.h"
@@ -31,15 +33,20 @@ FactorOutcome dense_kernel(Matrix&, int32_t, int32_t, int32_t*, const FactorOpti
 
 }  // namespace
 
-// The band kernel does about 4 N b^2 multiply-adds at some 5 G a second on one core (half
-// band 250, measured with bench/band_bench.cpp); the blocked kernel N^3 / 3 at some 25 G a
-// second on two: they meet near b = N / 8. The literal scheme manages some 0.4 G a second,
-// so without the blocked kernel the band kernel is faster for every band; it stops at N / 4,
-// where its storage (about 7 N b doubles) is near twice the dense matrix. Below 64 the
-// blocked kernel's blocks would be mostly edge.
+// Both kernels cost about N b^2 on a band of half width b; the band kernel is faster on
+// narrow bands, where the blocked kernel's blocks are mostly edge, and slower on wide ones.
+// Measured (bench/pipeline_bench.cpp on grid trusses, seconds, a busy machine):
+//      N     b   band  blocked        N     b   band  blocked
+//   1980    64  0.019    0.062     3960    64  0.048    0.265
+//   1920   124  0.060    0.087     3960   124  0.094    0.160
+//   1968   250  0.147    0.117     3936   250  0.468    0.283
+//   7872   250  0.719    0.756     7936   500  3.917    1.390
+// so the band kernel takes half bands up to 192. The literal scheme is some ten times slower
+// than the band kernel on any band, so without the blocked kernel the band kernel takes every
+// band up to N / 4, where its storage (about 7 N b doubles) is near twice the dense matrix.
 int32_t band_limit(int32_t N) {
-  const int32_t share = kBlockedKernel ? N / 8 : N / 4;
-  return share > 64 ? share : 64;
+  const int32_t quarter = std::max(64, N / 4);
+  return kBlockedKernel ? std::min(192, quarter) : quarter;
 }
 
 const double* Factorization::row(int32_t p, double* buf) const {

@@ -26,7 +26,7 @@ struct FactorOptions {
 };
 
 // The widest half band the band kernel takes for an order N; wider bands go to the dense
-// kernel, which is faster there (measured; see bench/).
+// kernel, which is faster there (measured; see the definition).
 //
 // A band rather than a profile (the first entry of each row): with partial pivoting any row of
 // the window may become the pivot row, so the rows of U reach 2b-2 columns beyond the diagonal
