@@ -66,15 +66,15 @@ class Run : public ::testing::Test {
 
   // The builder refuses a zero reference length: S0 of bar 1 set to 0 in record 4 of x0.UNF.
   void zero_first_reference_length() {
-  std::string x0 = file("x0.UNF");
-  size_t at = 0;
-  for (int rec = 1; rec < 4; ++rec) {
-    int32_t len = 0;
-    std::memcpy(&len, x0.data() + at, 4);
-    at += 8 + static_cast<size_t>(len);
-  }
-  std::memset(x0.data() + at + 4, 0, 4);
-  write_file(path("x0.UNF"), x0);
+    std::string x0 = file("x0.UNF");
+    size_t at = 0;
+    for (int rec = 1; rec < 4; ++rec) {
+      int32_t len = 0;
+      std::memcpy(&len, x0.data() + at, 4);
+      at += 8 + static_cast<size_t>(len);
+    }
+    std::memset(x0.data() + at + 4, 0, 4);
+    write_file(path("x0.UNF"), x0);
   }
 
   // `env` is put before the command, e.g. "DRAV_THREADS=1".
