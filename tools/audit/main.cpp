@@ -10,6 +10,7 @@
 #include "recio/fatal.h"
 #include "tools/lib/audit_check.h"
 #include "tools/lib/audit_dump.h"
+#include "tools/lib/audit_mechanism.h"
 
 namespace {
 
@@ -102,6 +103,71 @@ int run_dump(const std::vector<std::string>& args) {
 // Where the check works, for its error lines: the model files' names are relative to it.
 std::string check_dir;
 
+// Enters the run directory: the model files have fixed names in the working directory.
+bool enter(const std::optional<std::string>& dir) {
+  if (!dir) return true;
+  check_dir = *dir;
+  std::error_code ec;
+  std::filesystem::current_path(*dir, ec);
+  if (ec) {
+    std::cerr << "drav-audit: cannot enter " << *dir << ": " << ec.message() << "\n";
+    return false;
+  }
+  return true;
+}
+
+int run_mechanism(const std::vector<std::string>& args) {
+  std::optional<std::string> dir;
+  drav::audit::MechanismOptions opt;
+  bool json = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool has_value = i + 1 < args.size();
+    if (a == "--json") {
+      json = true;
+    } else if (a == "--zero" && has_value) {
+      if (!parse_number(args[++i], opt.zero) || !(opt.zero >= 0 && opt.zero < 1)) {
+        return usage_error("bad --zero (0 <= X < 1): " + args[i]);
+      }
+    } else if (a == "--max-order" && has_value) {
+      if (!parse_number(args[++i], opt.max_order) || opt.max_order < 0) {
+        return usage_error("bad --max-order: " + args[i]);
+      }
+    } else if (a == "--min-share" && has_value) {
+      if (!parse_number(args[++i], opt.min_share) || !(opt.min_share > 0 && opt.min_share <= 1)) {
+        return usage_error("bad --min-share (0 < X <= 1): " + args[i]);
+      }
+    } else if (a == "--lines" && has_value) {
+      if (!parse_number(args[++i], opt.max_lines) || opt.max_lines < 0) {
+        return usage_error("bad --lines: " + args[i]);
+      }
+    } else if (a.rfind("--", 0) == 0) {
+      return usage_error("unknown or incomplete option " + a);
+    } else if (!dir) {
+      dir = a;
+    } else {
+      return usage_error("mechanism takes one directory");
+    }
+  }
+  if (!enter(dir)) return kCheckError;
+  drav::audit::Model m;
+  drav::audit::load_model(m);
+  const drav::audit::MechanismReport r = drav::audit::analyse_mechanism(m, opt);
+  if (json) {
+    drav::audit::write_mechanism_json(m, r, opt, std::cout);
+  } else {
+    drav::audit::write_mechanism_text(m, r, opt, std::cout);
+  }
+  // The status the run left must be the one the model gives.
+  if (r.status && *r.status != (r.singular ? -1 : 0)) {
+    std::cout.flush();
+    std::cerr << "drav-audit: drav0.dat holds " << *r.status << ", but the rebuilt matrix "
+              << (r.singular ? "is singular" : "factors completely") << "\n";
+    return drav::audit::kCheckFail;
+  }
+  return 0;
+}
+
 int run_check(const std::vector<std::string>& args) {
   std::optional<std::string> dir;
   drav::audit::CheckOptions opt;
@@ -119,16 +185,7 @@ int run_check(const std::vector<std::string>& args) {
       return usage_error("check takes one directory");
     }
   }
-  if (dir) {
-    check_dir = *dir;
-    // The model files have fixed names in the working directory.
-    std::error_code ec;
-    std::filesystem::current_path(*dir, ec);
-    if (ec) {
-      std::cerr << "drav-audit: cannot enter " << *dir << ": " << ec.message() << "\n";
-      return kCheckError;
-    }
-  }
+  if (!enter(dir)) return kCheckError;
   return drav::audit::check_run(opt, std::cout);
 }
 
@@ -146,6 +203,7 @@ int main(int argc, char** argv) {
   try {
     if (cmd == "dump") return run_dump(args);
     if (cmd == "check") return run_check(args);
+    if (cmd == "mechanism") return run_mechanism(args);
     return usage_error("unknown command " + cmd);
   } catch (const drav::recio::FatalError& e) {
     std::cout.flush();
