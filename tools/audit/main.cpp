@@ -2,14 +2,19 @@
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recio/fatal.h"
 #include "tools/lib/audit_check.h"
 #include "tools/lib/audit_dump.h"
+#include "tools/lib/audit_draw.h"
+#include "tools/lib/audit_export.h"
 #include "tools/lib/audit_mechanism.h"
 
 namespace {
@@ -116,40 +121,105 @@ bool enter(const std::optional<std::string>& dir) {
   return true;
 }
 
+// The directory and the options of a command that works on a run directory. Each command
+// passes the options it knows to `take`, which consumes values with `value()`.
+class RunArgs {
+ public:
+  RunArgs(const std::vector<std::string>& args, std::string command)
+      : args_(args), command_(std::move(command)) {}
+
+  // Walks the arguments; `take(option)` returns "" when it took the option, "?" when it does
+  // not know it, or an error text. Returns the error text of a bad command line, else "".
+  template <class Take>
+  std::string parse(Take take) {
+    for (i_ = 0; i_ < args_.size(); ++i_) {
+      const std::string& a = args_[i_];
+      if (a.size() > 1 && a[0] == '-') {
+        if (a == "-o") {
+          const std::string* v = value();
+          if (!v) return "-o needs a file";
+          out = *v;
+          continue;
+        }
+        const std::string err = take(a);
+        if (err == "?") return "unknown or incomplete option " + a;
+        if (!err.empty()) return err;
+      } else if (!dir) {
+        dir = a;
+      } else {
+        return command_ + " takes one directory";
+      }
+    }
+    return "";
+  }
+  // The value of the current option, or null at the end of the arguments.
+  const std::string* value() { return i_ + 1 < args_.size() ? &args_[++i_] : nullptr; }
+  // A number from value(), checked by `ok`.
+  template <class T, class Ok>
+  std::string number(const std::string& option, T& v, Ok ok, const char* range) {
+    const std::string* s = value();
+    if (!s) return "unknown or incomplete option " + option;
+    if (!parse_number(*s, v) || !ok(v)) return "bad " + option + " (" + range + "): " + *s;
+    return "";
+  }
+
+  // The output file: -o, or the default name in the run directory. `shown` is the path as
+  // the user gave it; the path returned is made absolute before the tool enters the run
+  // directory.
+  std::string output(const char* default_name, std::string& shown) const {
+    shown = out ? *out : (std::filesystem::path(dir.value_or(".")) / default_name).string();
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::absolute(shown, ec);
+    return ec ? shown : p.string();
+  }
+
+  std::optional<std::string> dir, out;
+
+ private:
+  const std::vector<std::string>& args_;
+  std::string command_;
+  size_t i_ = 0;
+};
+
+// The options of the mechanism analysis that draw shares.
+std::string mechanism_option(RunArgs& a, const std::string& o,
+                             drav::audit::MechanismOptions& opt) {
+  if (o == "--zero") {
+    return a.number(o, opt.zero, [](double v) { return v >= 0 && v < 1; }, "0 <= X < 1");
+  }
+  if (o == "--max-order") {
+    return a.number(o, opt.max_order, [](int32_t v) { return v >= 0; }, "N >= 0");
+  }
+  return "?";
+}
+
+// Writes `text` into `path` (binary: LF line ends on every platform); a failure is fatal.
+void write_output(const std::string& path, const std::string& shown, const std::string& text) {
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << text;
+  f.close();
+  if (!f) drav::recio::fail("cannot write " + shown);
+  std::cout << "wrote " << shown << "\n";
+}
+
 int run_mechanism(const std::vector<std::string>& args) {
-  std::optional<std::string> dir;
+  RunArgs a(args, "mechanism");
   drav::audit::MechanismOptions opt;
   bool json = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const bool has_value = i + 1 < args.size();
-    if (a == "--json") {
+  const std::string err = a.parse([&](const std::string& o) -> std::string {
+    if (o == "--json") {
       json = true;
-    } else if (a == "--zero" && has_value) {
-      if (!parse_number(args[++i], opt.zero) || !(opt.zero >= 0 && opt.zero < 1)) {
-        return usage_error("bad --zero (0 <= X < 1): " + args[i]);
-      }
-    } else if (a == "--max-order" && has_value) {
-      if (!parse_number(args[++i], opt.max_order) || opt.max_order < 0) {
-        return usage_error("bad --max-order: " + args[i]);
-      }
-    } else if (a == "--min-share" && has_value) {
-      if (!parse_number(args[++i], opt.min_share) || !(opt.min_share > 0 && opt.min_share <= 1)) {
-        return usage_error("bad --min-share (0 < X <= 1): " + args[i]);
-      }
-    } else if (a == "--lines" && has_value) {
-      if (!parse_number(args[++i], opt.max_lines) || opt.max_lines < 0) {
-        return usage_error("bad --lines: " + args[i]);
-      }
-    } else if (a.rfind("--", 0) == 0) {
-      return usage_error("unknown or incomplete option " + a);
-    } else if (!dir) {
-      dir = a;
-    } else {
-      return usage_error("mechanism takes one directory");
+      return "";
     }
-  }
-  if (!enter(dir)) return kCheckError;
+    if (o == "--min-share") {
+      return a.number(o, opt.min_share, [](double v) { return v > 0 && v <= 1; }, "0 < X <= 1");
+    }
+    if (o == "--lines") return a.number(o, opt.max_lines, [](int32_t v) { return v >= 0; }, "N >= 0");
+    return mechanism_option(a, o, opt);
+  });
+  if (!err.empty()) return usage_error(err);
+  if (a.out) return usage_error("mechanism writes to standard output; it takes no -o");
+  if (!enter(a.dir)) return kCheckError;
   drav::audit::Model m;
   drav::audit::load_model(m);
   const drav::audit::MechanismReport r = drav::audit::analyse_mechanism(m, opt);
@@ -165,6 +235,68 @@ int run_mechanism(const std::vector<std::string>& args) {
               << (r.singular ? "is singular" : "factors completely") << "\n";
     return drav::audit::kCheckFail;
   }
+  return 0;
+}
+
+int run_draw(const std::vector<std::string>& args) {
+  RunArgs a(args, "draw");
+  drav::audit::DrawOptions opt;
+  const std::string err = a.parse([&](const std::string& o) -> std::string {
+    if (o == "--modes") return a.number(o, opt.max_modes, [](int32_t v) { return v >= 0; }, "N >= 0");
+    if (o == "--labels" || o == "--no-labels") {
+      opt.labels = o == "--labels" ? 1 : 0;
+      return "";
+    }
+    return mechanism_option(a, o, opt.mechanism);
+  });
+  if (!err.empty()) return usage_error(err);
+  std::string shown;
+  const std::string out = a.output("model.svg", shown);
+  if (!enter(a.dir)) return kCheckError;
+  drav::audit::Model m;
+  drav::audit::load_model(m);
+  std::ostringstream svg;
+  std::vector<std::string> notes;
+  drav::audit::draw_model(m, opt, svg, notes);
+  write_output(out, shown, svg.str());
+  for (const std::string& n : notes) std::cout << "note: " << n << "\n";
+  return 0;
+}
+
+int run_spy(const std::vector<std::string>& args) {
+  RunArgs a(args, "spy");
+  drav::audit::SpyOptions opt;
+  const std::string err = a.parse([&](const std::string& o) -> std::string {
+    if (o == "--cells") {
+      return a.number(o, opt.max_cells, [](int32_t v) { return v >= 1 && v <= 4096; }, "1..4096");
+    }
+    return "?";
+  });
+  if (!err.empty()) return usage_error(err);
+  std::string shown;
+  const std::string out = a.output("spy.svg", shown);
+  if (!enter(a.dir)) return kCheckError;
+  drav::audit::Model m;
+  drav::audit::load_model(m);
+  std::ostringstream svg;
+  drav::audit::draw_spy(m, opt, svg);
+  write_output(out, shown, svg.str());
+  return 0;
+}
+
+int run_export(const std::vector<std::string>& args) {
+  RunArgs a(args, "export");
+  const std::string err = a.parse([](const std::string&) -> std::string { return "?"; });
+  if (!err.empty()) return usage_error(err);
+  std::string shown;
+  const std::string prefix = a.output("K", shown);
+  if (!enter(a.dir)) return kCheckError;
+  drav::audit::Model m;
+  drav::audit::load_model(m);
+  const drav::audit::ExportResult r = drav::audit::export_run(m, prefix);
+  // The files as the user named them.
+  for (const std::string& f : r.files) std::cout << "wrote " << shown << f.substr(prefix.size()) << "\n";
+  if (!r.note.empty()) std::cout << "note: " << r.note << "\n";
   return 0;
 }
 
@@ -204,6 +336,9 @@ int main(int argc, char** argv) {
     if (cmd == "dump") return run_dump(args);
     if (cmd == "check") return run_check(args);
     if (cmd == "mechanism") return run_mechanism(args);
+    if (cmd == "draw") return run_draw(args);
+    if (cmd == "spy") return run_spy(args);
+    if (cmd == "export") return run_export(args);
     return usage_error("unknown command " + cmd);
   } catch (const drav::recio::FatalError& e) {
     std::cout.flush();

@@ -1,5 +1,6 @@
 #include "tools/lib/audit_check.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -12,6 +13,7 @@
 #include "recio/fatal.h"
 #include "recio/textio.h"
 #include "tools/lib/audit_linalg.h"
+#include "tools/lib/audit_mechanism.h"
 #include "tools/lib/audit_model.h"
 
 namespace drav::audit {
@@ -152,6 +154,21 @@ int name_singular(Model& m, std::ostream& out, int fails) {
       out << ": not an element of the model";
     }
     out << "\n";
+  }
+  // What moves: the null vector of the leading block at the failing step.
+  MechanismOptions mo;
+  mo.eigen = MechanismOptions::Eigen::Never;
+  const MechanismReport r = analyse_mechanism(m, mo);
+  if (r.failing && !r.failing->moves.empty()) {
+    out << "motion at the failing step (" << kind_word(r.failing->classification) << "):";
+    const size_t shown = std::min<size_t>(r.failing->moves.size(), 8);
+    for (size_t i = 0; i < shown; ++i) {
+      const Move& mv = r.failing->moves[i];
+      out << (i ? ", " : " ") << "node " << mv.node << " " << direction_name(mv.dir) << " "
+          << num(mv.share);
+    }
+    if (shown < r.failing->moves.size()) out << ", ...";
+    out << "\n(drav-audit mechanism describes it and every zero-energy mode)\n";
   }
   return fails ? kCheckFail : kCheckPass;
 }

@@ -680,6 +680,8 @@ MechanismReport analyse_mechanism(Model& m, const MechanismOptions& opt) {
 
   r.parts = static_cast<int32_t>(parts.eqs.size());
   for (const auto& e : parts.eqs) r.largest_part = std::max<int32_t>(r.largest_part, static_cast<int32_t>(e.size()));
+  using When = MechanismOptions::Eigen;
+  if (opt.eigen == When::Never || (opt.eigen == When::WhenSingular && !r.singular)) return r;
   if (r.largest_part > opt.max_order) return r;
 
   // The eigenvalues part by part: the matrix is block diagonal over its parts.

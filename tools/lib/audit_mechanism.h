@@ -24,6 +24,10 @@ struct MechanismOptions {
   double min_share = 1e-6;
   // Text output: at most this many moves and elements a motion (0: all); JSON lists all.
   int32_t max_lines = 20;
+  // When the eigenvalues are computed: always, only when the factorization fails (the
+  // pictures of regular runs need none), or never (the motion at the failing step alone).
+  enum class Eigen { Always, WhenSingular, Never };
+  Eigen eigen = Eigen::Always;
 };
 
 // What a motion is, in the order in which a classification is chosen when several apply.

@@ -146,8 +146,12 @@ void write_mechanism_text(const Model& m, const MechanismReport& r, const Mechan
     out << "regular: the factorization completes\n";
   }
   if (!r.eigen_done) {
-    out << "eigenvalues: not computed: the largest connected part of the matrix has "
-        << r.largest_part << " equations, more than " << opt.max_order << " (--max-order)\n";
+    out << "eigenvalues: not computed";
+    if (r.largest_part > opt.max_order) {
+      out << ": the largest connected part of the matrix has " << r.largest_part
+          << " equations, more than " << opt.max_order << " (--max-order)";
+    }
+    out << "\n";
     return;
   }
   out << "eigenvalues: " << c.NEQ << " in " << r.parts << " connected part"
