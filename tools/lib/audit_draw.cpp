@@ -211,7 +211,7 @@ std::string structure(const Model& m, const Layout& L, const Frame& f, bool labe
   }
   if (singular_node >= 1 && singular_node <= m.c.NNODE) {
     const Point p = L.at_node[at(singular_node)];
-    s += circle(f.X(p), f.Y(p), 8, "none", "#d62828", 2);
+    s += "<g id=\"failing-node\">\n" + circle(f.X(p), f.Y(p), 8, "none", "#d62828", 2) + "</g>\n";
   }
   return s + "</g>\n";
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <numeric>
 #include <utility>
 
@@ -161,8 +162,15 @@ std::vector<std::vector<double>> node_motion(const Model& m, const std::vector<d
   return u;
 }
 
+// "node 5", "nodes 3 and 4", "nodes 1, 2 and 7"; long lists cut after ten numbers (the JSON
+// output has them all).
 std::string node_list(const std::vector<int32_t>& v, const char* one, const char* many) {
+  constexpr size_t kShown = 10;
   std::string s = v.size() == 1 ? one : many;
+  if (v.size() > kShown) {
+    for (size_t i = 0; i < kShown; ++i) s += (i == 0 ? " " : ", ") + std::to_string(v[i]);
+    return s + ", ... (" + std::to_string(v.size()) + " in all)";
+  }
   for (size_t i = 0; i < v.size(); ++i) {
     s += (i == 0 ? " " : (i + 1 == v.size() ? " and " : ", ")) + std::to_string(v[i]);
   }
@@ -612,6 +620,113 @@ void readable_modes(const Context& cx, int32_t part, const Eigen::MatrixXd& zero
   for (Motion& mo : local) out.push_back(std::move(mo));
 }
 
+// (T - shift I) y = b for the symmetric tridiagonal T (diagonal d, off-diagonal e), by
+// Gaussian elimination with partial pivoting; a pivot that vanishes is replaced by `tiny`, as
+// inverse iteration wants (the solution then grows along the eigenvector of `shift`).
+Eigen::VectorXd tridiagonal_solve(const Eigen::VectorXd& d, const Eigen::VectorXd& e, double shift,
+                                  double tiny, Eigen::VectorXd b) {
+  const Eigen::Index n = d.size();
+  Eigen::VectorXd diag = d.array() - shift;
+  if (n == 1) {
+    b(0) /= diag(0) != 0.0 ? diag(0) : tiny;
+    return b;
+  }
+  Eigen::VectorXd lower = e, upper = e, upper2 = Eigen::VectorXd::Zero(n);
+  for (Eigen::Index i = 0; i + 1 < n; ++i) {
+    if (std::fabs(diag(i)) >= std::fabs(lower(i))) {
+      if (diag(i) == 0.0) diag(i) = tiny;
+      const double f = lower(i) / diag(i);
+      diag(i + 1) -= f * upper(i);
+      b(i + 1) -= f * b(i);
+    } else {
+      // Rows i and i+1 exchanged.
+      const double f = diag(i) / lower(i);
+      diag(i) = lower(i);
+      const double t = diag(i + 1);
+      diag(i + 1) = upper(i) - f * t;
+      if (i + 2 < n) {
+        upper2(i) = upper(i + 1);
+        upper(i + 1) = -f * upper2(i);
+      }
+      upper(i) = t;
+      const double bt = b(i);
+      b(i) = b(i + 1);
+      b(i + 1) = bt - f * b(i + 1);
+    }
+  }
+  if (diag(n - 1) == 0.0) diag(n - 1) = tiny;
+  b(n - 1) /= diag(n - 1);
+  b(n - 2) = (b(n - 2) - upper(n - 2) * b(n - 1)) / diag(n - 2);
+  for (Eigen::Index i = n - 3; i >= 0; --i) {
+    b(i) = (b(i) - upper(i) * b(i + 1) - upper2(i) * b(i + 2)) / diag(i);
+  }
+  return b;
+}
+
+// The spectrum of one part: the eigenvalues from the tridiagonal form, and the eigenvectors of
+// chosen eigenvalues by inverse iteration on that form, turned back by its orthogonal factor.
+// That costs the tridiagonalization (about 4/3 n^3) instead of the several times more that
+// accumulating every eigenvector takes; should the vectors not pass their check, the full
+// eigen-decomposition gives them.
+class PartSpectrum {
+ public:
+  explicit PartSpectrum(const Eigen::MatrixXd& sub) : tri_(sub) {
+    d_ = tri_.diagonal();
+    e_ = tri_.subDiagonal();
+    Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> es;
+    es.computeFromTridiagonal(d_, e_, Eigen::EigenvaluesOnly);
+    if (es.info() != Eigen::Success) recio::fail("the eigenvalues of the matrix do not converge");
+    lambda_ = es.eigenvalues();
+  }
+  const Eigen::VectorXd& eigenvalues() const { return lambda_; }
+  double largest_abs() const { return lambda_.size() ? lambda_.cwiseAbs().maxCoeff() : 0.0; }
+
+  // Orthonormal eigenvectors of the eigenvalues `which`, all within `limit` of zero (one
+  // cluster: each vector is kept orthogonal to the ones before it).
+  Eigen::MatrixXd vectors(const std::vector<Eigen::Index>& which, const Eigen::MatrixXd& sub,
+                          double limit) const {
+    const Eigen::Index n = d_.size(), z = static_cast<Eigen::Index>(which.size());
+    const double norm = d_.cwiseAbs().maxCoeff() + 2 * (e_.size() ? e_.cwiseAbs().maxCoeff() : 0.0);
+    const double tiny = std::max(norm, 1e-300) * std::numeric_limits<double>::epsilon();
+    Eigen::MatrixXd Y(n, z);
+    for (Eigen::Index j = 0; j < z; ++j) {
+      // Shifts a little apart, so that no two solves are alike.
+      const double shift = lambda_(which[static_cast<size_t>(j)]) + static_cast<double>(j) * tiny;
+      Eigen::VectorXd y(n);
+      for (Eigen::Index i = 0; i < n; ++i) y(i) = std::sin(1.0 + static_cast<double>(i) + 7.0 * static_cast<double>(j));
+      for (int round = 0; round < 4; ++round) {
+        y = tridiagonal_solve(d_, e_, shift, tiny, y);
+        for (int twice = 0; twice < 2; ++twice) {
+          for (Eigen::Index k = 0; k < j; ++k) y -= Y.col(k).dot(y) * Y.col(k);
+        }
+        const double len = y.norm();
+        if (!(len > 0) || !std::isfinite(len)) return full(which, sub);
+        y /= len;
+      }
+      Y.col(j) = y;
+    }
+    Eigen::MatrixXd Z = tri_.matrixQ() * Y;
+    // Eigenvectors of eigenvalues within the limit: |A z| small, and orthonormal.
+    const double allowed = 2 * limit + 64 * tiny * std::sqrt(static_cast<double>(n));
+    const double worst = (sub * Z).colwise().norm().maxCoeff();
+    const double skew = (Z.transpose() * Z - Eigen::MatrixXd::Identity(z, z)).cwiseAbs().maxCoeff();
+    if (!(worst <= allowed) || !(skew <= 1e-8)) return full(which, sub);
+    return Z;
+  }
+
+ private:
+  Eigen::MatrixXd full(const std::vector<Eigen::Index>& which, const Eigen::MatrixXd& sub) const {
+    const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> es(sub);
+    if (es.info() != Eigen::Success) recio::fail("the eigenvectors of the matrix do not converge");
+    Eigen::MatrixXd Z(sub.rows(), static_cast<Eigen::Index>(which.size()));
+    for (size_t j = 0; j < which.size(); ++j) Z.col(static_cast<Eigen::Index>(j)) = es.eigenvectors().col(which[j]);
+    return Z;
+  }
+
+  Eigen::Tridiagonalization<Eigen::MatrixXd> tri_;
+  Eigen::VectorXd d_, e_, lambda_;
+};
+
 std::optional<int32_t> status_if_present() {
   std::error_code ec;
   if (!std::filesystem::exists("drav0.dat", ec)) return std::nullopt;
@@ -685,22 +800,27 @@ MechanismReport analyse_mechanism(Model& m, const MechanismOptions& opt) {
   if (r.largest_part > opt.max_order) return r;
 
   // The eigenvalues part by part: the matrix is block diagonal over its parts.
-  std::vector<Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd>> solved(parts.eqs.size());
-  for (size_t p = 0; p < parts.eqs.size(); ++p) {
+  auto part_matrix = [&](size_t p) {
     const std::vector<int32_t>& eqs = parts.eqs[p];
     const Eigen::Index size = static_cast<Eigen::Index>(eqs.size());
     Eigen::MatrixXd sub(size, size);
     for (Eigen::Index i = 0; i < size; ++i) {
-      for (Eigen::Index j = 0; j < size; ++j) sub(i, j) = A(eqs[static_cast<size_t>(i)], eqs[static_cast<size_t>(j)]);
+      for (Eigen::Index j = 0; j < size; ++j) {
+        sub(i, j) = A(eqs[static_cast<size_t>(i)], eqs[static_cast<size_t>(j)]);
+      }
     }
-    solved[p].compute(sub);
-    if (solved[p].info() != Eigen::Success) recio::fail("the eigenvalues of the matrix do not converge");
-    r.largest_eigenvalue = std::max(r.largest_eigenvalue, solved[p].eigenvalues().cwiseAbs().maxCoeff());
+    return sub;
+  };
+  std::vector<PartSpectrum> spectra;
+  spectra.reserve(parts.eqs.size());
+  for (size_t p = 0; p < parts.eqs.size(); ++p) {
+    spectra.emplace_back(part_matrix(p));
+    r.largest_eigenvalue = std::max(r.largest_eigenvalue, spectra[p].largest_abs());
   }
   r.eigen_done = true;
   r.zero_limit = opt.zero * r.largest_eigenvalue;
   for (size_t p = 0; p < parts.eqs.size(); ++p) {
-    const Eigen::VectorXd& lambda = solved[p].eigenvalues();
+    const Eigen::VectorXd& lambda = spectra[p].eigenvalues();
     std::vector<Eigen::Index> zero;
     for (Eigen::Index i = 0; i < lambda.size(); ++i) {
       const double a = std::fabs(lambda(i));
@@ -713,8 +833,7 @@ MechanismReport analyse_mechanism(Model& m, const MechanismOptions& opt) {
       }
     }
     if (zero.empty()) continue;
-    Eigen::MatrixXd z(lambda.size(), static_cast<Eigen::Index>(zero.size()));
-    for (size_t j = 0; j < zero.size(); ++j) z.col(static_cast<Eigen::Index>(j)) = solved[p].eigenvectors().col(zero[j]);
+    const Eigen::MatrixXd z = spectra[p].vectors(zero, part_matrix(p), r.zero_limit);
     readable_modes(cx, static_cast<int32_t>(p + 1), z, r.modes);
   }
   return r;

@@ -16,7 +16,7 @@ namespace drav::audit {
 
 struct MechanismOptions {
   // An eigenvalue counts as zero when |lambda| <= zero * (largest |lambda| of the matrix).
-  double zero = 1e-10;
+  double zero = 1e-12;
   // The eigenvalues are computed only when no connected part of the matrix has more equations
   // than this (a dense eigen-decomposition of order n takes about n^3 operations).
   int32_t max_order = 3000;
