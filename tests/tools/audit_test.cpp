@@ -25,10 +25,10 @@
 #include "recio/binrec.h"
 #include "recio/fatal.h"
 #include "recio/textio.h"
+#include "tool_runs.h"
 #include "tools/lib/audit_dump.h"
 #include "tools/lib/audit_linalg.h"
 #include "tools/lib/audit_model.h"
-#include "tool_runs.h"
 
 namespace fs = std::filesystem;
 using drav::Matrix;

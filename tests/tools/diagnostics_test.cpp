@@ -217,7 +217,8 @@ TEST_F(Diagnostics, MechanismNamesNodesDirectionsAndClassification) {
 }
 
 TEST_F(Diagnostics, ShippedMechanismExampleAsText) {
-  const fs::path d = build_and_run("example", std::string(DRAV_SOURCE_DIR) + "/examples/mechanism.txt");
+  const fs::path d =
+      build_and_run("example", std::string(DRAV_SOURCE_DIR) + "/examples/mechanism.txt");
   const Outcome r = audit("mechanism " + quote(d.string()));
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* line :
@@ -237,7 +238,8 @@ TEST_F(Diagnostics, ShippedMechanismExampleAsText) {
 }
 
 TEST_F(Diagnostics, OptionsStatusesAndRegularRuns) {
-  const fs::path reg = build_and_run("plane", std::string(DRAV_SOURCE_DIR) + "/examples/plane_truss.txt");
+  const fs::path reg =
+      build_and_run("plane", std::string(DRAV_SOURCE_DIR) + "/examples/plane_truss.txt");
   Json j = mechanism_json(reg);
   EXPECT_FALSE(j["singular"].b);
   EXPECT_EQ(j["failing_step"].type, Json::Type::Null);
@@ -291,7 +293,8 @@ TEST_F(Diagnostics, OptionsStatusesAndRegularRuns) {
 TEST_F(Diagnostics, PositionsRebuiltFromTheElementVectors) {
   // The tower's positions relative to its first fixed node are the description's coordinates
   // (rounded to single precision by the builder), and every loop closes.
-  const fs::path d = build_and_run("tower", std::string(DRAV_SOURCE_DIR) + "/examples/space_truss.txt");
+  const fs::path d =
+      build_and_run("tower", std::string(DRAV_SOURCE_DIR) + "/examples/space_truss.txt");
   drav::audit::Model m;
   {
     const fs::path old = fs::current_path();
@@ -312,7 +315,8 @@ TEST_F(Diagnostics, PositionsRebuiltFromTheElementVectors) {
   }
   for (int32_t n = 1; n <= m.c.NNODE; ++n) {
     for (int32_t k = 1; k <= 3; ++k) {
-      const double want = static_cast<double>(x0[static_cast<size_t>(3 * (n - 1) + k - 1)]) - x0[static_cast<size_t>(k - 1)];
+      const double want = static_cast<double>(x0[static_cast<size_t>(3 * (n - 1) + k - 1)]) -
+                          x0[static_cast<size_t>(k - 1)];
       EXPECT_NEAR(g.x(n, k), want, 1e-5) << n << " " << k;
     }
   }
@@ -324,7 +328,8 @@ TEST_F(Diagnostics, PicturesAreWellFormedAndRender) {
   std::vector<std::pair<std::string, fs::path>> runs;
   for (const Case& c : cases()) runs.emplace_back(c.name, build_text(c.name, c.description));
   for (const char* ex : {"plane_truss", "space_truss", "cable_net"}) {
-    runs.emplace_back(ex, build_and_run(ex, std::string(DRAV_SOURCE_DIR) + "/examples/" + ex + ".txt"));
+    runs.emplace_back(ex,
+                      build_and_run(ex, std::string(DRAV_SOURCE_DIR) + "/examples/" + ex + ".txt"));
   }
   for (const auto& [name, d] : runs) {
     SCOPED_TRACE(name);
@@ -345,7 +350,10 @@ TEST_F(Diagnostics, PicturesAreWellFormedAndRender) {
       }
       if (!rsvg.empty()) {
         const fs::path png = svg.string() + ".png";
-        EXPECT_EQ(std::system((rsvg + " " + quote(svg.string()) + " -o " + quote(png.string())).c_str()), 0) << svg;
+        EXPECT_EQ(
+            std::system((rsvg + " " + quote(svg.string()) + " -o " + quote(png.string())).c_str()),
+            0)
+            << svg;
         const std::string bytes = slurp(png);
         EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << svg;
       }
@@ -362,26 +370,33 @@ TEST_F(Diagnostics, PicturesAreWellFormedAndRender) {
   const Outcome r = audit("draw " + quote(tri.string()) + " -o bent.svg");
   EXPECT_EQ(r.status, 0) << r.err;
   // Which element of the loop is named depends on the walk.
-  EXPECT_TRUE(std::regex_search(r.out, std::regex("note: the vectors V of 1 element \\([123]\\) do not close their loops")))
+  EXPECT_TRUE(std::regex_search(
+      r.out, std::regex("note: the vectors V of 1 element \\([123]\\) do not close their loops")))
       << r.out;
   if (xmllint.empty()) GTEST_SKIP() << "xmllint is not installed: the SVG files were not parsed";
-  if (rsvg.empty()) GTEST_SKIP() << "rsvg-convert is not installed: the SVG files were not rendered";
+  if (rsvg.empty())
+    GTEST_SKIP() << "rsvg-convert is not installed: the SVG files were not rendered";
 }
 
 TEST_F(Diagnostics, SpyGathersEntriesIntoCellsAndMarksTheBand) {
-  const fs::path d = build_and_run("plane", std::string(DRAV_SOURCE_DIR) + "/examples/plane_truss.txt");
+  const fs::path d =
+      build_and_run("plane", std::string(DRAV_SOURCE_DIR) + "/examples/plane_truss.txt");
   Outcome r = audit("spy " + quote(d.string()) + " --cells 5");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string svg = slurp(d / "spy.svg");
-  EXPECT_NE(svg.find("NEQ = 13, NBAND = 11, each cell gathers up to 3 x 3 entries"), std::string::npos);
+  EXPECT_NE(svg.find("NEQ = 13, NBAND = 11, each cell gathers up to 3 x 3 entries"),
+            std::string::npos);
   // Both band lines on both patterns (13 > 11), U's wider reach on the factors only.
   size_t dashed = 0;
-  for (size_t p = svg.find("stroke-dasharray=\"5 3\""); p != std::string::npos; p = svg.find("stroke-dasharray=\"5 3\"", p + 1)) ++dashed;
+  for (size_t p = svg.find("stroke-dasharray=\"5 3\""); p != std::string::npos;
+       p = svg.find("stroke-dasharray=\"5 3\"", p + 1))
+    ++dashed;
   EXPECT_EQ(dashed, 2u * 2u + 1u);  // + the legend
 }
 
 TEST_F(Diagnostics, MatrixMarketFilesRoundTripExactly) {
-  const fs::path d = build_and_run("plane", std::string(DRAV_SOURCE_DIR) + "/examples/plane_truss.txt");
+  const fs::path d =
+      build_and_run("plane", std::string(DRAV_SOURCE_DIR) + "/examples/plane_truss.txt");
   Outcome r = audit("export " + quote(d.string()));
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* f : {"K.mtx", "K-factors.mtx", "K-order.txt"}) {
@@ -431,7 +446,8 @@ TEST_F(Diagnostics, MatrixMarketFilesRoundTripExactly) {
   // An independent reader: scipy's mmread, every value compared bit for bit through its hex
   // form.
   const std::string python = first_working({"python3", "/usr/bin/python3"}, "-c 'import scipy.io'");
-  if (python.empty()) GTEST_SKIP() << "no python3 with scipy: the round trip through scipy was not run";
+  if (python.empty())
+    GTEST_SKIP() << "no python3 with scipy: the round trip through scipy was not run";
   const std::string script =
       "import scipy.io\n"
       "for name in ['K.mtx', 'K-factors.mtx']:\n"
@@ -442,7 +458,8 @@ TEST_F(Diagnostics, MatrixMarketFilesRoundTripExactly) {
   write_bytes(d / "read.py", script);
   r = run_in(d, python + " read.py");
   ASSERT_EQ(r.status, 0) << r.err;
-  for (const auto& [name, M] : {std::pair<const char*, const drav::Matrix*>{"K.mtx.hex", &A}, {"K-factors.mtx.hex", &F}}) {
+  for (const auto& [name, M] :
+       {std::pair<const char*, const drav::Matrix*>{"K.mtx.hex", &A}, {"K-factors.mtx.hex", &F}}) {
     SCOPED_TRACE(name);
     std::istringstream hex(slurp(d / name));
     int32_t count = 0;

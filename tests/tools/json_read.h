@@ -49,7 +49,8 @@ class JsonReader {
   char peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
   char take() { return i_ < s_.size() ? s_[i_++] : '\0'; }
   void blanks() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t')) {
+    while (i_ < s_.size() &&
+           (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t')) {
       ++i_;
     }
   }

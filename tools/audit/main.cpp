@@ -1,4 +1,5 @@
-// drav-audit: lists the program's binary files and checks the results of a finished run.
+// drav-audit: lists the program's binary files, checks the results of a finished run,
+// explains a singular matrix, draws the structure and the matrix, writes Matrix Market files.
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
@@ -12,8 +13,8 @@
 
 #include "recio/fatal.h"
 #include "tools/lib/audit_check.h"
-#include "tools/lib/audit_dump.h"
 #include "tools/lib/audit_draw.h"
+#include "tools/lib/audit_dump.h"
 #include "tools/lib/audit_export.h"
 #include "tools/lib/audit_mechanism.h"
 
@@ -25,6 +26,12 @@ constexpr const char* kSynopsis =
     "usage:\n"
     "  drav-audit dump FILE [--as int|real|double|el] [--ndofn N] [--max N]\n"
     "  drav-audit check [DIR] [--tol X]\n"
+    "  drav-audit mechanism [DIR] [--json] [--zero X] [--max-order N] [--min-share X]\n"
+    "                       [--lines N]\n"
+    "  drav-audit draw [DIR] [-o FILE] [--modes N] [--labels | --no-labels] [--zero X]\n"
+    "                  [--max-order N]\n"
+    "  drav-audit spy [DIR] [-o FILE] [--cells N]\n"
+    "  drav-audit export [DIR] [-o PREFIX]\n"
     "  drav-audit --help\n";
 
 constexpr const char* kDetails =
@@ -46,11 +53,36 @@ constexpr const char* kDetails =
     "  ||A||_1 * ||A^-1||_1 (exact inverse up to order 400, Hager-Higham estimate above), and\n"
     "  passes when the residual is at most X (--tol, default 1e-10).\n"
     "  Status -1: repeats the factorization on the rebuilt matrix and names the unknown whose\n"
-    "  pivot vanished: its equation, node and direction, and the elements at that node.\n"
+    "  pivot vanished: its equation, node and direction, the elements at that node, and what\n"
+    "  moves at the failing step.\n"
     "\n"
-    "exit status: 0 the check passed (or the singular unknown was named) / the file was\n"
-    "  listed, 1 the results disagree with the model, 2 a file is missing or damaged, or the\n"
-    "  command line is wrong.\n";
+    "mechanism: why the matrix of the run in DIR is singular. The motion that the failing\n"
+    "  step of the factorization reveals (the null vector of the leading block), and, while no\n"
+    "  connected part of the matrix has more than N equations (--max-order, default 3000),\n"
+    "  every independent zero-energy mode: eigenvalues with |lambda| <= X * largest |lambda|\n"
+    "  (--zero, default 1e-12), in a readable basis (rigid-body motions of parts that nothing\n"
+    "  holds, then modes as local as the space allows). For each: the nodes and directions\n"
+    "  that move with their share (largest first, down to --min-share, default 1e-6), the\n"
+    "  elements there with their states, and a classification: rigid-body, left-out-elements,\n"
+    "  collinear-bars, slack-elements, unreached-node, mechanism or unclassified. --lines N\n"
+    "  lists at most N moves and elements a motion (default 20, 0 all); --json writes JSON.\n"
+    "\n"
+    "draw: the structure as SVG (default DIR/model.svg): positions rebuilt from the element\n"
+    "  vectors V, bars coloured by state and as wide as their force, supports and springs; for\n"
+    "  a singular matrix the failing node ringed and each zero-energy motion as a displaced\n"
+    "  shape (at most --modes N panels, default 12). Spatial models in a fixed oblique view.\n"
+    "  Node numbers up to 60 nodes, or always (--labels) or never (--no-labels).\n"
+    "\n"
+    "spy: the nonzero pattern of the matrix and of the stored factors as SVG (default\n"
+    "  DIR/spy.svg), NBAND marked; more than N rows (--cells, default 256) gathered into cells.\n"
+    "\n"
+    "export: Matrix Market files (default PREFIX DIR/K): PREFIX.mtx, the matrix (symmetric,\n"
+    "  lower triangle, 17 digits), and for a finished run PREFIX-factors.mtx (the stored\n"
+    "  factors) and PREFIX-order.txt (the row order). Text files of the tools end lines in LF.\n"
+    "\n"
+    "exit status: 0 success (the check passed, the singular unknown was named, the file was\n"
+    "  listed or written), 1 the results disagree with the model, 2 a file is missing or\n"
+    "  damaged, or the command line is wrong.\n";
 
 int usage_error(const std::string& what) {
   std::cerr << "drav-audit: " << what << "\n" << kSynopsis;
@@ -182,13 +214,14 @@ class RunArgs {
 };
 
 // The options of the mechanism analysis that draw shares.
-std::string mechanism_option(RunArgs& a, const std::string& o,
-                             drav::audit::MechanismOptions& opt) {
+std::string mechanism_option(RunArgs& a, const std::string& o, drav::audit::MechanismOptions& opt) {
   if (o == "--zero") {
-    return a.number(o, opt.zero, [](double v) { return v >= 0 && v < 1; }, "0 <= X < 1");
+    return a.number(
+        o, opt.zero, [](double v) { return v >= 0 && v < 1; }, "0 <= X < 1");
   }
   if (o == "--max-order") {
-    return a.number(o, opt.max_order, [](int32_t v) { return v >= 0; }, "N >= 0");
+    return a.number(
+        o, opt.max_order, [](int32_t v) { return v >= 0; }, "N >= 0");
   }
   return "?";
 }
@@ -212,9 +245,12 @@ int run_mechanism(const std::vector<std::string>& args) {
       return "";
     }
     if (o == "--min-share") {
-      return a.number(o, opt.min_share, [](double v) { return v > 0 && v <= 1; }, "0 < X <= 1");
+      return a.number(
+          o, opt.min_share, [](double v) { return v > 0 && v <= 1; }, "0 < X <= 1");
     }
-    if (o == "--lines") return a.number(o, opt.max_lines, [](int32_t v) { return v >= 0; }, "N >= 0");
+    if (o == "--lines")
+      return a.number(
+          o, opt.max_lines, [](int32_t v) { return v >= 0; }, "N >= 0");
     return mechanism_option(a, o, opt);
   });
   if (!err.empty()) return usage_error(err);
@@ -242,7 +278,9 @@ int run_draw(const std::vector<std::string>& args) {
   RunArgs a(args, "draw");
   drav::audit::DrawOptions opt;
   const std::string err = a.parse([&](const std::string& o) -> std::string {
-    if (o == "--modes") return a.number(o, opt.max_modes, [](int32_t v) { return v >= 0; }, "N >= 0");
+    if (o == "--modes")
+      return a.number(
+          o, opt.max_modes, [](int32_t v) { return v >= 0; }, "N >= 0");
     if (o == "--labels" || o == "--no-labels") {
       opt.labels = o == "--labels" ? 1 : 0;
       return "";
@@ -268,7 +306,8 @@ int run_spy(const std::vector<std::string>& args) {
   drav::audit::SpyOptions opt;
   const std::string err = a.parse([&](const std::string& o) -> std::string {
     if (o == "--cells") {
-      return a.number(o, opt.max_cells, [](int32_t v) { return v >= 1 && v <= 4096; }, "1..4096");
+      return a.number(
+          o, opt.max_cells, [](int32_t v) { return v >= 1 && v <= 4096; }, "1..4096");
     }
     return "?";
   });
@@ -295,7 +334,8 @@ int run_export(const std::vector<std::string>& args) {
   drav::audit::load_model(m);
   const drav::audit::ExportResult r = drav::audit::export_run(m, prefix);
   // The files as the user named them.
-  for (const std::string& f : r.files) std::cout << "wrote " << shown << f.substr(prefix.size()) << "\n";
+  for (const std::string& f : r.files)
+    std::cout << "wrote " << shown << f.substr(prefix.size()) << "\n";
   if (!r.note.empty()) std::cout << "note: " << r.note << "\n";
   return 0;
 }

@@ -91,7 +91,8 @@ Layout lay_out(const Model& m, const Geometry& g, std::vector<std::string>& note
   }
   if (!lone.empty()) {
     const double y = L.box.empty() ? 0 : L.box.y0 - gap;
-    const double step = lone.size() > 1 ? std::max(L.box.w(), biggest) / static_cast<double>(lone.size() - 1) : 0;
+    const double step =
+        lone.size() > 1 ? std::max(L.box.w(), biggest) / static_cast<double>(lone.size() - 1) : 0;
     for (size_t i = 0; i < lone.size(); ++i) {
       L.at_node[at(lone[i])] = {(L.box.empty() ? 0 : L.box.x0) + step * static_cast<double>(i), y};
     }
@@ -172,8 +173,8 @@ std::string support_mark(const COMPAR& c, int32_t n, double x, double y) {
 // A spring beside a node: a zigzag to the lower left.
 std::string spring_mark(double x, double y) {
   return "<polyline points=\"" + px(x - 3) + "," + px(y + 3) + " " + px(x - 6) + "," + px(y + 1) +
-         " " + px(x - 8) + "," + px(y + 7) + " " + px(x - 11) + "," + px(y + 5) + " " +
-         px(x - 13) + "," + px(y + 11) + " " + px(x - 17) + "," + px(y + 11) +
+         " " + px(x - 8) + "," + px(y + 7) + " " + px(x - 11) + "," + px(y + 5) + " " + px(x - 13) +
+         "," + px(y + 11) + " " + px(x - 17) + "," + px(y + 11) +
          "\" fill=\"none\" stroke=\"#8a4b00\" stroke-width=\"1.2\"/>\n";
 }
 
@@ -206,7 +207,7 @@ std::string structure(const Model& m, const Layout& L, const Frame& f, bool labe
     const double x = f.X(L.at_node[at(n)]), y = f.Y(L.at_node[at(n)]);
     s += support_mark(m.c, n, x, y);
     if (ELASTIC(m.c, n)) s += spring_mark(x, y);
-    s += circle(x, y, 2.5, "#222222", "#222222");
+    s += circle(x, y, m.c.NNODE > 150 ? 1.6 : 2.5, "#222222", "#222222");
     if (labels) s += svg_text(x + 4, y - 4, std::to_string(n), "font-size=\"10\" fill=\"#444444\"");
   }
   if (singular_node >= 1 && singular_node <= m.c.NNODE) {
@@ -280,9 +281,11 @@ std::string axes(int32_t dims, double x, double y) {
 std::string caption_of(const char* what, const Motion& mo) {
   const std::string kind = mo.rigid.empty() ? kind_word(mo.classification) : mo.rigid;
   std::string nodes;
-  for (size_t i = 0; i < mo.nodes.size() && i < 6; ++i) nodes += (i ? ", " : "") + std::to_string(mo.nodes[i]);
+  for (size_t i = 0; i < mo.nodes.size() && i < 6; ++i)
+    nodes += (i ? ", " : "") + std::to_string(mo.nodes[i]);
   if (mo.nodes.size() > 6) nodes += ", ...";
-  return std::string(what) + ": " + kind + (nodes.empty() ? "" : (mo.nodes.size() == 1 ? " (node " : " (nodes ") + nodes + ")");
+  return std::string(what) + ": " + kind +
+         (nodes.empty() ? "" : (mo.nodes.size() == 1 ? " (node " : " (nodes ") + nodes + ")");
 }
 
 std::string legend(double x, double y) {
@@ -316,12 +319,14 @@ std::string legend(double x, double y) {
 
 }  // namespace
 
-void draw_model(Model& m, const DrawOptions& opt, std::ostream& svg, std::vector<std::string>& notes) {
+void draw_model(Model& m, const DrawOptions& opt, std::ostream& svg,
+                std::vector<std::string>& notes) {
   const COMPAR& c = m.c;
   const Geometry g = rebuild_positions(m);
   if (!g.disagreeing.empty()) {
     std::string list;
-    for (size_t i = 0; i < g.disagreeing.size() && i < 10; ++i) list += (i ? ", " : "") + std::to_string(g.disagreeing[i]);
+    for (size_t i = 0; i < g.disagreeing.size() && i < 10; ++i)
+      list += (i ? ", " : "") + std::to_string(g.disagreeing[i]);
     if (g.disagreeing.size() > 10) list += ", ...";
     char rel[32];
     std::snprintf(rel, sizeof rel, "%.3g", g.worst_mismatch);
@@ -331,22 +336,32 @@ void draw_model(Model& m, const DrawOptions& opt, std::ostream& svg, std::vector
                     " of |V|): positions follow a spanning tree of the elements");
   }
   if (!g.unusable.empty()) {
-    notes.push_back(std::to_string(g.unusable.size()) + " element(s) name end nodes outside the model and are not drawn");
+    notes.push_back(std::to_string(g.unusable.size()) +
+                    " element(s) name end nodes outside the model and are not drawn");
   }
-  if (c.NDOFN > 3) notes.push_back("NDOFN = " + std::to_string(c.NDOFN) + ": directions 4 and above are not drawn");
+  if (c.NDOFN > 3)
+    notes.push_back("NDOFN = " + std::to_string(c.NDOFN) +
+                    ": directions 4 and above are not drawn");
 
   // The motions of a singular matrix.
   MechanismOptions mo = opt.mechanism;
   mo.eigen = MechanismOptions::Eigen::WhenSingular;
   const MechanismReport r = analyse_mechanism(m, mo);
   std::vector<std::pair<std::string, const Motion*>> panels;
-  if (r.failing && opt.max_modes > 0) panels.emplace_back(caption_of(("failing step " + std::to_string(r.KSTEP)).c_str(), *r.failing), &*r.failing);
-  for (size_t i = 0; i < r.modes.size() && static_cast<int32_t>(panels.size()) < opt.max_modes; ++i) {
-    panels.emplace_back(caption_of(("mode " + std::to_string(i + 1)).c_str(), r.modes[i]), &r.modes[i]);
+  if (r.failing && opt.max_modes > 0)
+    panels.emplace_back(caption_of(("failing step " + std::to_string(r.KSTEP)).c_str(), *r.failing),
+                        &*r.failing);
+  for (size_t i = 0; i < r.modes.size() && static_cast<int32_t>(panels.size()) < opt.max_modes;
+       ++i) {
+    panels.emplace_back(caption_of(("mode " + std::to_string(i + 1)).c_str(), r.modes[i]),
+                        &r.modes[i]);
   }
-  if (r.singular && !r.eigen_done) notes.push_back("zero-energy modes not computed: a connected part has more than " + std::to_string(mo.max_order) + " equations");
+  if (r.singular && !r.eigen_done)
+    notes.push_back("zero-energy modes not computed: a connected part has more than " +
+                    std::to_string(mo.max_order) + " equations");
   if (r.modes.size() + (r.failing ? 1 : 0) > panels.size()) {
-    notes.push_back(std::to_string(r.modes.size() + (r.failing ? 1 : 0) - panels.size()) + " more motion(s) not drawn");
+    notes.push_back(std::to_string(r.modes.size() + (r.failing ? 1 : 0) - panels.size()) +
+                    " more motion(s) not drawn");
   }
 
   const Layout L = lay_out(m, g, notes);
@@ -360,17 +375,20 @@ void draw_model(Model& m, const DrawOptions& opt, std::ostream& svg, std::vector
   const double height = top + main_h + 44 + static_cast<double>(rows) * ph + notes_h + 10;
 
   const int32_t singular_node = r.singular ? m.W.loc_node(r.KSTEP) : 0;
-  std::string head = "model: NNODE = " + std::to_string(c.NNODE) + ", NUMEL = " + std::to_string(c.NUMEL) +
+  std::string head = "model: NNODE = " + std::to_string(c.NNODE) +
+                     ", NUMEL = " + std::to_string(c.NUMEL) +
                      ", NDOFN = " + std::to_string(c.NDOFN) + ", NEQ = " + std::to_string(c.NEQ);
   std::string state = "regular: the factorization completes";
   if (r.singular) {
     state = "singular: the factorization stops at step " + std::to_string(r.KSTEP) + ", node " +
             std::to_string(singular_node) + ", direction " + direction_name(m.W.loc_dir(r.KSTEP)) +
-            "; " + std::to_string(r.modes.size()) + " zero-energy mode" + (r.modes.size() == 1 ? "" : "s");
+            "; " + std::to_string(r.modes.size()) + " zero-energy mode" +
+            (r.modes.size() == 1 ? "" : "s");
   }
   svg << svg_begin(width, height, "drav-audit draw: " + head, state);
   svg << svg_text(10, 18, head, "font-size=\"13\" font-weight=\"bold\"");
-  svg << svg_text(10, 34, state, std::string("fill=\"") + (r.singular ? "#d62828" : "#333333") + "\"");
+  svg << svg_text(10, 34, state,
+                  std::string("fill=\"") + (r.singular ? "#d62828" : "#333333") + "\"");
   const Frame f(L.box, 0, top, width, main_h, pad);
   svg << structure(m, L, f, labels, singular_node);
   if (c.NDOFN >= 1) svg << axes(c.NDOFN, width - 40, top + main_h - 12);
@@ -378,10 +396,11 @@ void draw_model(Model& m, const DrawOptions& opt, std::ostream& svg, std::vector
 
   double y = top + main_h + 44;
   for (size_t i = 0; i < panels.size(); ++i) {
-    const double left = pw * static_cast<double>(i % cols), ptop = y + ph * static_cast<double>(i / cols);
+    const double left = pw * static_cast<double>(i % cols),
+                 ptop = y + ph * static_cast<double>(i / cols);
     svg << "<g id=\"motion-" << i + 1 << "\">\n";
-    svg << "<rect x=\"" << px(left + 3) << "\" y=\"" << px(ptop + 2) << "\" width=\"" << px(pw - 6) << "\" height=\"" << px(ph - 4)
-        << "\" fill=\"none\" stroke=\"#dddddd\"/>\n";
+    svg << "<rect x=\"" << px(left + 3) << "\" y=\"" << px(ptop + 2) << "\" width=\"" << px(pw - 6)
+        << "\" height=\"" << px(ph - 4) << "\" fill=\"none\" stroke=\"#dddddd\"/>\n";
     svg << svg_text(left + 8, ptop + 15, panels[i].first, "font-size=\"10\"");
     svg << displaced(m, L, left, ptop + 18, pw, ph - 18, *panels[i].second);
     svg << "</g>\n";

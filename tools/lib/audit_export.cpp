@@ -24,8 +24,8 @@ void entry(int32_t i, int32_t j, double v, std::ostream& out) {
 }
 
 template <class Keep>
-void write_mm(const Matrix& A, const char* kind, Keep keep, const std::vector<std::string>& comments,
-              std::ostream& out) {
+void write_mm(const Matrix& A, const char* kind, Keep keep,
+              const std::vector<std::string>& comments, std::ostream& out) {
   const int32_t n = A.order();
   int64_t entries = 0;
   for (int32_t i = 1; i <= n; ++i) {
@@ -65,12 +65,14 @@ std::vector<std::string> equation_table(const Model& m) {
 
 void write_mm_symmetric(const Matrix& A, const std::vector<std::string>& comments,
                         std::ostream& out) {
-  write_mm(A, "symmetric", [](int32_t i, int32_t j) { return i >= j; }, comments, out);
+  write_mm(
+      A, "symmetric", [](int32_t i, int32_t j) { return i >= j; }, comments, out);
 }
 
 void write_mm_general(const Matrix& A, const std::vector<std::string>& comments,
                       std::ostream& out) {
-  write_mm(A, "general", [](int32_t, int32_t) { return true; }, comments, out);
+  write_mm(
+      A, "general", [](int32_t, int32_t) { return true; }, comments, out);
 }
 
 ExportResult export_run(Model& m, const std::string& prefix) {

@@ -19,8 +19,7 @@ void write_mm_symmetric(const Matrix& A, const std::vector<std::string>& comment
                         std::ostream& out);
 
 // Any square matrix as "%%MatrixMarket matrix coordinate real general": every nonzero entry.
-void write_mm_general(const Matrix& A, const std::vector<std::string>& comments,
-                      std::ostream& out);
+void write_mm_general(const Matrix& A, const std::vector<std::string>& comments, std::ostream& out);
 
 // The files written by export_run, in the order written.
 struct ExportResult {

@@ -28,9 +28,9 @@ size_t at(int32_t one_based) {
 
 // The connected parts of the matrix: nodes joined by a nonzero entry between their equations.
 struct Parts {
-  std::vector<int32_t> of_node;              // part of each node (from 1), 0 without equations
-  std::vector<std::vector<int32_t>> eqs;     // equations of each part, ascending
-  std::vector<std::vector<int32_t>> nodes;   // nodes of each part, ascending
+  std::vector<int32_t> of_node;             // part of each node (from 1), 0 without equations
+  std::vector<std::vector<int32_t>> eqs;    // equations of each part, ascending
+  std::vector<std::vector<int32_t>> nodes;  // nodes of each part, ascending
   // Held: a blocked direction, a working spring, or an active element to a node outside.
   std::vector<bool> supported;
 };
@@ -221,7 +221,8 @@ std::string rigid_name(const Context& cx, const std::vector<std::vector<double>>
             rotation_of(nodes[i], Eigen::VectorXd::Unit(nrot, k));
       }
       for (int32_t d = 0; d < dims; ++d) {
-        rhs(static_cast<Eigen::Index>(i) * dims + d) = u[at(nodes[i])][static_cast<size_t>(d)] - t(d);
+        rhs(static_cast<Eigen::Index>(i) * dims + d) =
+            u[at(nodes[i])][static_cast<size_t>(d)] - t(d);
       }
     }
     w = M.completeOrthogonalDecomposition().solve(rhs);
@@ -246,7 +247,8 @@ std::string rigid_name(const Context& cx, const std::vector<std::vector<double>>
   if (turns && shifts) return "rigid-body motion";
   if (turns) return axis.empty() ? "rotation" : "rotation about " + axis;
   for (int32_t d = 0; d < dims; ++d) {
-    if (std::fabs(t(d)) >= (1 - kGeometric) * t.norm()) return "translation " + direction_name(d + 1);
+    if (std::fabs(t(d)) >= (1 - kGeometric) * t.norm())
+      return "translation " + direction_name(d + 1);
   }
   return "translation";
 }
@@ -326,8 +328,10 @@ void classify_node(const Context& cx, int32_t n, const std::vector<double>& u, M
   } else if (active.empty()) {
     mo.reasons.push_back({Kind::Unreached, "no active element reaches " + at_node, {n}, {}});
   } else if (stretched.empty()) {
-    mo.reasons.push_back(
-        {Kind::Unreached, "no active element holds " + at_node + " in this direction", {n}, active});
+    mo.reasons.push_back({Kind::Unreached,
+                          "no active element holds " + at_node + " in this direction",
+                          {n},
+                          active});
   } else {
     mo.reasons.push_back({Kind::Unclassified,
                           "zero stiffness although " + node_list(stretched, "bar", "bars") +
@@ -401,10 +405,8 @@ void classify_nodes(const Context& cx, const std::vector<std::vector<double>>& u
                           slack});
   }
   if (stretched.empty()) {
-    mo.reasons.push_back({Kind::Mechanism,
-                          "no active bar at the moving nodes changes its length",
-                          {},
-                          {}});
+    mo.reasons.push_back(
+        {Kind::Mechanism, "no active bar at the moving nodes changes its length", {}, {}});
   } else {
     mo.reasons.push_back({Kind::Unclassified,
                           "zero stiffness although " + node_list(stretched, "bar", "bars") +
@@ -496,14 +498,13 @@ Motion describe(const Context& cx, std::vector<double> x, const std::string& rig
     mo.rigid = free ? (rigid_hint.empty() ? rigid_name(cx, u, part_nodes) : rigid_hint) : "";
     if (!mo.rigid.empty()) {
       const bool whole = touched.size() == cx.parts.eqs.size();
-      mo.reasons.push_back(
-          {Kind::RigidBody,
-           mo.rigid + " of " +
-               (whole ? std::string("the whole structure: no support holds it")
-                      : node_list(part_nodes, "node", "the part of nodes") +
-                            ", which no support holds"),
-           part_nodes,
-           {}});
+      mo.reasons.push_back({Kind::RigidBody,
+                            mo.rigid + " of " +
+                                (whole ? std::string("the whole structure: no support holds it")
+                                       : node_list(part_nodes, "node", "the part of nodes") +
+                                             ", which no support holds"),
+                            part_nodes,
+                            {}});
     } else {
       classify_nodes(cx, u, mo);
     }
@@ -517,9 +518,8 @@ Motion describe(const Context& cx, std::vector<double> x, const std::string& rig
 
 // A rigid-body motion of the part's nodes with its name: translations along each direction,
 // rotations about the centre of the nodes (one in a plane, three in space).
-std::vector<std::pair<Eigen::VectorXd, std::string>> rigid_candidates(const Context& cx,
-                                                                      const std::vector<int32_t>& eqs,
-                                                                      const std::vector<int32_t>& nodes) {
+std::vector<std::pair<Eigen::VectorXd, std::string>> rigid_candidates(
+    const Context& cx, const std::vector<int32_t>& eqs, const std::vector<int32_t>& nodes) {
   std::vector<std::pair<Eigen::VectorXd, std::string>> out;
   const int32_t dims = cx.m.c.NDOFN;
   const Eigen::Index size = static_cast<Eigen::Index>(eqs.size());
@@ -534,7 +534,8 @@ std::vector<std::pair<Eigen::VectorXd, std::string>> rigid_candidates(const Cont
   }
   std::vector<double> centre(static_cast<size_t>(dims), 0.0);
   for (int32_t n : nodes) {
-    for (int32_t d = 1; d <= dims; ++d) centre[at(d)] += cx.g.x(n, d) / static_cast<double>(nodes.size());
+    for (int32_t d = 1; d <= dims; ++d)
+      centre[at(d)] += cx.g.x(n, d) / static_cast<double>(nodes.size());
   }
   // Rotation about axis a: component d of w x r, r relative to the centre.
   auto rotation = [&](int32_t axis) {
@@ -550,7 +551,8 @@ std::vector<std::pair<Eigen::VectorXd, std::string>> rigid_candidates(const Cont
   if (dims == 2) {
     out.emplace_back(rotation(3), "rotation about Z");
   } else {
-    for (int32_t axis = 1; axis <= 3; ++axis) out.emplace_back(rotation(axis), "rotation about " + direction_name(axis));
+    for (int32_t axis = 1; axis <= 3; ++axis)
+      out.emplace_back(rotation(axis), "rotation about " + direction_name(axis));
   }
   return out;
 }
@@ -582,8 +584,8 @@ void readable_modes(const Context& cx, int32_t part, const Eigen::MatrixXd& zero
       // Independent of the ones kept so far?
       Eigen::VectorXd rest = coef;
       if (accepted.cols() > 0) {
-        const Eigen::MatrixXd q = accepted.householderQr().householderQ() *
-                                  Eigen::MatrixXd::Identity(z, accepted.cols());
+        const Eigen::MatrixXd q =
+            accepted.householderQr().householderQ() * Eigen::MatrixXd::Identity(z, accepted.cols());
         rest -= q * (q.transpose() * coef);
       }
       if (!(rest.norm() > 1e-3)) continue;
@@ -605,7 +607,8 @@ void readable_modes(const Context& cx, int32_t part, const Eigen::MatrixXd& zero
     Eigen::MatrixXd pivots(rest.cols(), rest.cols());
     for (Eigen::Index i = 0; i < rest.cols(); ++i) pivots.row(i) = rest.row(perm(i));
     const Eigen::MatrixXd basis = rest * pivots.inverse();
-    for (Eigen::Index j = 0; j < basis.cols(); ++j) local.push_back(describe(cx, full(basis.col(j)), ""));
+    for (Eigen::Index j = 0; j < basis.cols(); ++j)
+      local.push_back(describe(cx, full(basis.col(j)), ""));
   }
   auto first_equation = [](const Motion& a) {
     for (size_t i = 0; i < a.x.size(); ++i) {
@@ -693,7 +696,8 @@ class PartSpectrum {
       // Shifts a little apart, so that no two solves are alike.
       const double shift = lambda_(which[static_cast<size_t>(j)]) + static_cast<double>(j) * tiny;
       Eigen::VectorXd y(n);
-      for (Eigen::Index i = 0; i < n; ++i) y(i) = std::sin(1.0 + static_cast<double>(i) + 7.0 * static_cast<double>(j));
+      for (Eigen::Index i = 0; i < n; ++i)
+        y(i) = std::sin(1.0 + static_cast<double>(i) + 7.0 * static_cast<double>(j));
       for (int round = 0; round < 4; ++round) {
         y = tridiagonal_solve(d_, e_, shift, tiny, y);
         for (int twice = 0; twice < 2; ++twice) {
@@ -719,7 +723,8 @@ class PartSpectrum {
     const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> es(sub);
     if (es.info() != Eigen::Success) recio::fail("the eigenvectors of the matrix do not converge");
     Eigen::MatrixXd Z(sub.rows(), static_cast<Eigen::Index>(which.size()));
-    for (size_t j = 0; j < which.size(); ++j) Z.col(static_cast<Eigen::Index>(j)) = es.eigenvectors().col(which[j]);
+    for (size_t j = 0; j < which.size(); ++j)
+      Z.col(static_cast<Eigen::Index>(j)) = es.eigenvectors().col(which[j]);
     return Z;
   }
 
@@ -789,12 +794,14 @@ MechanismReport analyse_mechanism(Model& m, const MechanismOptions& opt) {
       for (int32_t i = 0; i < k - 1; ++i) x[static_cast<size_t>(i)] = y(i);
       x[at(k)] = 1.0;
       r.failing = describe(cx, x, "");
-      r.failing_residual = (view(A) * Eigen::Map<const Eigen::VectorXd>(r.failing->x.data(), n)).norm();
+      r.failing_residual =
+          (view(A) * Eigen::Map<const Eigen::VectorXd>(r.failing->x.data(), n)).norm();
     }
   }
 
   r.parts = static_cast<int32_t>(parts.eqs.size());
-  for (const auto& e : parts.eqs) r.largest_part = std::max<int32_t>(r.largest_part, static_cast<int32_t>(e.size()));
+  for (const auto& e : parts.eqs)
+    r.largest_part = std::max<int32_t>(r.largest_part, static_cast<int32_t>(e.size()));
   using When = MechanismOptions::Eigen;
   if (opt.eigen == When::Never || (opt.eigen == When::WhenSingular && !r.singular)) return r;
   if (r.largest_part > opt.max_order) return r;

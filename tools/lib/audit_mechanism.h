@@ -58,13 +58,13 @@ struct Move {
 };
 
 struct Motion {
-  std::vector<double> x;        // over the equations, length 1, largest component positive
-  double energy = 0;            // x^T A x
-  std::vector<Move> moves;      // largest share first, down to min_share
-  double unlisted_share = 0;    // share of the moves below min_share
-  std::vector<int32_t> nodes;   // nodes that move (ascending)
+  std::vector<double> x;          // over the equations, length 1, largest component positive
+  double energy = 0;              // x^T A x
+  std::vector<Move> moves;        // largest share first, down to min_share
+  double unlisted_share = 0;      // share of the moves below min_share
+  std::vector<int32_t> nodes;     // nodes that move (ascending)
   std::vector<int32_t> elements;  // elements at those nodes (ascending)
-  std::string rigid;            // "translation X", "rotation about Z", ... for a rigid motion
+  std::string rigid;              // "translation X", "rotation about Z", ... for a rigid motion
   Kind classification = Kind::Unclassified;
   std::vector<Reason> reasons;  // the classification's reason first
 };
@@ -77,8 +77,8 @@ struct MechanismReport {
   std::optional<Motion> failing;  // the null vector of the leading block at the failing step
   double failing_residual = 0;    // |A x| for that motion
 
-  int32_t parts = 0;              // connected parts of the matrix
-  int32_t largest_part = 0;       // equations of the largest
+  int32_t parts = 0;         // connected parts of the matrix
+  int32_t largest_part = 0;  // equations of the largest
   bool eigen_done = false;
   double largest_eigenvalue = 0;  // largest |lambda|
   double zero_limit = 0;          // zero * largest |lambda|

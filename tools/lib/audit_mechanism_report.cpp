@@ -47,7 +47,8 @@ void write_motion_text(const Model& m, const Motion& mo, const MechanismOptions&
   }
   write_list_limit(out, shown, mo.moves.size());
   if (mo.unlisted_share > 0) {
-    out << "    (smaller moves, " << num(mo.unlisted_share, "%.2g") << " of the motion, not listed)\n";
+    out << "    (smaller moves, " << num(mo.unlisted_share, "%.2g")
+        << " of the motion, not listed)\n";
   }
   if (mo.elements.empty()) {
     out << "  no element meets the moving nodes\n";
@@ -139,8 +140,9 @@ void write_mechanism_text(const Model& m, const MechanismReport& r, const Mechan
     if (k > 1) {
       out << "equations 1 to " << k - 1 << " solved with the factors of the leading block, ";
     }
-    out << "equation " << k << " set to 1, the rest held; |A x| = "
-        << num(r.failing_residual, "%.3e") << " for |x| = 1\n";
+    out << "equation " << k
+        << " set to 1, the rest held; |A x| = " << num(r.failing_residual, "%.3e")
+        << " for |x| = 1\n";
     write_motion_text(m, *r.failing, opt, out);
   } else {
     out << "regular: the factorization completes\n";
@@ -159,7 +161,8 @@ void write_mechanism_text(const Model& m, const MechanismReport& r, const Mechan
       << ", counted as zero up to " << num(r.zero_limit, "%.3e") << " (--zero "
       << num(opt.zero, "%.3g") << ")\n";
   out << "zero-energy modes: " << r.modes.size();
-  if (!r.modes.empty()) out << " (largest |lambda| among them " << num(r.largest_zero, "%.3e") << ")";
+  if (!r.modes.empty())
+    out << " (largest |lambda| among them " << num(r.largest_zero, "%.3e") << ")";
   if (r.smallest_nonzero > 0) {
     out << "; smallest |lambda| beyond: " << num(r.smallest_nonzero, "%.6g");
   }

@@ -224,14 +224,14 @@ void read_stored_factors(const COMPAR& c, Matrix& F, std::vector<int32_t>& IORD)
   const std::string name = matrix_file_name(c);
   const RecordScan scan = scan_matrix_file(name, n);
   if (!scan.fits(n)) {
-    recio::io_fail(recio::kReadError, kMatrixUnit, name,
-                   std::to_string(scan.records) + " records, " +
-                       (scan.bad_record != 0 ? "record " + std::to_string(scan.bad_record) +
-                                                   " of " + std::to_string(scan.bad_length) +
-                                                   " bytes, "
-                                             : std::string()) +
-                       "where NEQ = " + std::to_string(n) + " needs " + std::to_string(n) +
-                       " records of " + std::to_string(8 * int64_t{n}) + " bytes");
+    recio::io_fail(
+        recio::kReadError, kMatrixUnit, name,
+        std::to_string(scan.records) + " records, " +
+            (scan.bad_record != 0 ? "record " + std::to_string(scan.bad_record) + " of " +
+                                        std::to_string(scan.bad_length) + " bytes, "
+                                  : std::string()) +
+            "where NEQ = " + std::to_string(n) + " needs " + std::to_string(n) + " records of " +
+            std::to_string(8 * int64_t{n}) + " bytes");
   }
   IORD = parse_integers(kOrderUnit, "order.dat", read_order_text(n));
   if (!is_permutation(IORD, n)) {

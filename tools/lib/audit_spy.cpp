@@ -27,7 +27,9 @@ Pattern pattern(const Matrix& M, double left, double top, int32_t cells, std::st
   if (n == 0) return p;
   const double cell = kSide / cells;
   std::vector<int64_t> count(static_cast<size_t>(cells));
-  auto first = [&](int32_t k) { return static_cast<int32_t>(static_cast<int64_t>(k) * n / cells) + 1; };
+  auto first = [&](int32_t k) {
+    return static_cast<int32_t>(static_cast<int64_t>(k) * n / cells) + 1;
+  };
   for (int32_t ci = 0; ci < cells; ++ci) {
     std::fill(count.begin(), count.end(), 0);
     const int32_t r0 = first(ci), r1 = first(ci + 1) - 1;
@@ -59,8 +61,8 @@ Pattern pattern(const Matrix& M, double left, double top, int32_t cells, std::st
         char opacity[16];
         std::snprintf(opacity, sizeof opacity, "%.3f", 0.3 + 0.1 * (level - 1));
         s += "<rect x=\"" + px(left + cj * cell) + "\" y=\"" + px(top + ci * cell) + "\" width=\"" +
-             px((end - cj) * cell) + "\" height=\"" + px(cell) + "\" fill=\"#1a1a1a\" fill-opacity=\"" +
-             opacity + "\"/>\n";
+             px((end - cj) * cell) + "\" height=\"" + px(cell) +
+             "\" fill=\"#1a1a1a\" fill-opacity=\"" + opacity + "\"/>\n";
       }
       cj = end;
     }
@@ -86,13 +88,14 @@ std::string band_lines(int32_t n, int32_t reach, double left, double top, const 
 }
 
 std::string frame(double left, double top) {
-  return "<rect x=\"" + px(left) + "\" y=\"" + px(top) + "\" width=\"" + px(kSide) + "\" height=\"" +
-         px(kSide) + "\" fill=\"none\" stroke=\"#888888\"/>\n";
+  return "<rect x=\"" + px(left) + "\" y=\"" + px(top) + "\" width=\"" + px(kSide) +
+         "\" height=\"" + px(kSide) + "\" fill=\"none\" stroke=\"#888888\"/>\n";
 }
 
 std::string share(int64_t part, int32_t n) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3g%%", n > 0 ? 100.0 * static_cast<double>(part) / (double(n) * n) : 0.0);
+  std::snprintf(buf, sizeof buf, "%.3g%%",
+                n > 0 ? 100.0 * static_cast<double>(part) / (double(n) * n) : 0.0);
   return buf;
 }
 
@@ -136,10 +139,12 @@ void draw_spy(Model& m, const SpyOptions& opt, std::ostream& svg) {
   const Pattern pa = pattern(A, left, top, cells, s);
   svg << s << frame(left, top);
   svg << band_lines(n, c.NBAND, left, top, "#d62828", "5 3", true, true);
-  svg << svg_text(left, top - 22, "stiffness matrix A (rebuilt from the model)", "font-weight=\"bold\"");
-  svg << svg_text(left, top - 8,
-                  std::to_string(pa.nonzeros) + " nonzero entries (" + share(pa.nonzeros, n) +
-                      "), widest |i-j| used: " + std::to_string(std::max(pa.lower_reach, pa.upper_reach)));
+  svg << svg_text(left, top - 22, "stiffness matrix A (rebuilt from the model)",
+                  "font-weight=\"bold\"");
+  svg << svg_text(
+      left, top - 8,
+      std::to_string(pa.nonzeros) + " nonzero entries (" + share(pa.nonzeros, n) +
+          "), widest |i-j| used: " + std::to_string(std::max(pa.lower_reach, pa.upper_reach)));
 
   const double fl = left + kSide + gap;
   if (finished) {
@@ -149,7 +154,8 @@ void draw_spy(Model& m, const SpyOptions& opt, std::ostream& svg) {
     svg << band_lines(n, c.NBAND, fl, top, "#d62828", "5 3", true, true);
     // Row exchanges let the upper factor reach NBAND - 1 further.
     svg << band_lines(n, 2 * c.NBAND - 1, fl, top, "#1f5fbf", "2 3", false, true);
-    svg << svg_text(fl, top - 22, "stored factors L\\U (rows in the order of order.dat)", "font-weight=\"bold\"");
+    svg << svg_text(fl, top - 22, "stored factors L\\U (rows in the order of order.dat)",
+                    "font-weight=\"bold\"");
     svg << svg_text(fl, top - 8,
                     std::to_string(pf.nonzeros) + " nonzero entries (" + share(pf.nonzeros, n) +
                         "), L reaches " + std::to_string(pf.lower_reach) + ", U reaches " +
@@ -158,11 +164,13 @@ void draw_spy(Model& m, const SpyOptions& opt, std::ostream& svg) {
     svg << svg_text(fl, top + 20, factors_note, "fill=\"#555555\"");
   }
   const double ly = top + kSide + 24;
-  svg << "<line x1=\"" << px(left) << "\" y1=\"" << px(ly) << "\" x2=\"" << px(left + 26) << "\" y2=\"" << px(ly)
+  svg << "<line x1=\"" << px(left) << "\" y1=\"" << px(ly) << "\" x2=\"" << px(left + 26)
+      << "\" y2=\"" << px(ly)
       << "\" stroke=\"#d62828\" stroke-width=\"1.2\" stroke-dasharray=\"5 3\"/>\n";
   svg << svg_text(left + 32, ly + 4, "|i-j| = NBAND: no entry of A lies on or beyond these lines");
-  svg << "<line x1=\"" << px(left) << "\" y1=\"" << px(ly + 18) << "\" x2=\"" << px(left + 26) << "\" y2=\""
-      << px(ly + 18) << "\" stroke=\"#1f5fbf\" stroke-width=\"1.2\" stroke-dasharray=\"2 3\"/>\n";
+  svg << "<line x1=\"" << px(left) << "\" y1=\"" << px(ly + 18) << "\" x2=\"" << px(left + 26)
+      << "\" y2=\"" << px(ly + 18)
+      << "\" stroke=\"#1f5fbf\" stroke-width=\"1.2\" stroke-dasharray=\"2 3\"/>\n";
   svg << svg_text(left + 32, ly + 22, "j-i = 2*NBAND-1: the reach of U when rows are exchanged");
   svg << svg_end();
 }
