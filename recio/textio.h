@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "recio/os_file.h"
 
 namespace drav::recio {
 
@@ -17,7 +19,8 @@ class TextSink {
   virtual void put(std::string_view line) = 0;
 };
 
-// Standard output (the default output unit).
+// Standard output (the default output unit). Each record reaches the system as it is put, so
+// console lines keep their order with the fatal report on standard error.
 class ConsoleSink : public TextSink {
  public:
   void put(std::string_view line) override;
@@ -61,9 +64,12 @@ class TextFileOut : public TextSink {
   const std::string& path() const { return path_; }
 
  private:
+  void flush();
+
   int unit_;
   std::string path_;
-  std::FILE* f_ = nullptr;
+  os::File file_;
+  std::string buf_;  // records not yet handed to the system
   bool truncate_on_write_ = false;
   std::string_view end_line_;  // written before the first record appended (see put)
 };
@@ -92,12 +98,15 @@ class TextFileIn {
   [[noreturn]] void fail_eof() const;
 
  private:
+  bool fill();  // more bytes into buf_; false at the end of the file
+
   int unit_;
   std::string path_;
-  std::FILE* f_ = nullptr;
+  os::File file_;
   int64_t line_no_ = 0;
-  char* buf_ = nullptr;  // line buffer of getline(), grown as needed
-  size_t cap_ = 0;
+  std::unique_ptr<char[]> buf_;  // read-ahead of the file
+  size_t pos_ = 0, len_ = 0;     // unread bytes are buf_[pos_, len_)
+  bool eof_ = false;
 };
 
 // True when something exists at `path` (a file, or anything else the system can stat).
