@@ -235,6 +235,14 @@ void write_output(const std::string& path, const std::string& shown, const std::
   std::cout << "wrote " << shown << "\n";
 }
 
+// Enters the run directory and reads its model (a damaged file throws); false when the
+// directory cannot be entered.
+bool load_run(const RunArgs& a, drav::audit::Model& m) {
+  if (!enter(a.dir)) return false;
+  drav::audit::load_model(m);
+  return true;
+}
+
 int run_mechanism(const std::vector<std::string>& args) {
   RunArgs a(args, "mechanism");
   drav::audit::MechanismOptions opt;
@@ -255,9 +263,8 @@ int run_mechanism(const std::vector<std::string>& args) {
   });
   if (!err.empty()) return usage_error(err);
   if (a.out) return usage_error("mechanism writes to standard output; it takes no -o");
-  if (!enter(a.dir)) return kCheckError;
   drav::audit::Model m;
-  drav::audit::load_model(m);
+  if (!load_run(a, m)) return kCheckError;
   const drav::audit::MechanismReport r = drav::audit::analyse_mechanism(m, opt);
   if (json) {
     drav::audit::write_mechanism_json(m, r, opt, std::cout);
@@ -290,9 +297,8 @@ int run_draw(const std::vector<std::string>& args) {
   if (!err.empty()) return usage_error(err);
   std::string shown;
   const std::string out = a.output("model.svg", shown);
-  if (!enter(a.dir)) return kCheckError;
   drav::audit::Model m;
-  drav::audit::load_model(m);
+  if (!load_run(a, m)) return kCheckError;
   std::ostringstream svg;
   std::vector<std::string> notes;
   drav::audit::draw_model(m, opt, svg, notes);
@@ -314,9 +320,8 @@ int run_spy(const std::vector<std::string>& args) {
   if (!err.empty()) return usage_error(err);
   std::string shown;
   const std::string out = a.output("spy.svg", shown);
-  if (!enter(a.dir)) return kCheckError;
   drav::audit::Model m;
-  drav::audit::load_model(m);
+  if (!load_run(a, m)) return kCheckError;
   std::ostringstream svg;
   drav::audit::draw_spy(m, opt, svg);
   write_output(out, shown, svg.str());
@@ -329,9 +334,8 @@ int run_export(const std::vector<std::string>& args) {
   if (!err.empty()) return usage_error(err);
   std::string shown;
   const std::string prefix = a.output("K", shown);
-  if (!enter(a.dir)) return kCheckError;
   drav::audit::Model m;
-  drav::audit::load_model(m);
+  if (!load_run(a, m)) return kCheckError;
   const drav::audit::ExportResult r = drav::audit::export_run(m, prefix);
   // The files as the user named them.
   for (const std::string& f : r.files)

@@ -1,7 +1,6 @@
 #include "tools/lib/audit_export.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 
 #include "recio/fatal.h"
@@ -81,16 +80,7 @@ ExportResult export_run(Model& m, const std::string& prefix) {
   // The factors first, so that damaged result files fail before anything is written.
   Matrix F;
   std::vector<int32_t> IORD;
-  std::error_code ec;
-  std::string status_text;
-  const bool present = std::filesystem::exists("drav0.dat", ec);
-  const bool finished = present && read_status(status_text) == 0;
-  if (finished) {
-    read_stored_factors(c, F, IORD);
-  } else {
-    r.note = present ? "the run ended with a singular matrix: no factors were stored"
-                     : "no drav0.dat: the program has not run here, no factors";
-  }
+  const bool finished = read_factors_if_finished(c, F, IORD, r.note);
 
   Matrix A;
   build_matrix(m, A);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <limits>
 #include <numeric>
 #include <utility>
@@ -253,166 +252,95 @@ std::string rigid_name(const Context& cx, const std::vector<std::vector<double>>
   return "translation";
 }
 
-// The classification of a motion that moves one node only.
-void classify_node(const Context& cx, int32_t n, const std::vector<double>& u, Motion& mo) {
+// The classification of a motion that is not a rigid-body motion, from what it does to the
+// elements at the moving nodes: which would change length, which carry nothing, which lie on
+// one line.
+void classify(const Context& cx, const std::vector<std::vector<double>>& u, Motion& mo) {
   const Model& m = cx.m;
-  std::vector<double> dir = u;
-  const double len = length(u);
-  for (double& v : dir) v /= len;
-  std::vector<int32_t> left_out, slack, active;
-  for (int32_t e : mo.elements) {
-    const Bar b = bar_of(m, e);
-    if (b.ni != n && b.nf != n) continue;
-    const double along = b.dir.empty() ? 0.0 : std::fabs(dot(b.dir, dir));
-    if (b.ind < 0) {
-      if (along > kGeometric) left_out.push_back(e);
-    } else if (b.ind > 0 && b.t == 0.0) {
-      slack.push_back(e);
-    } else {
-      active.push_back(e);
-    }
-  }
-  const std::string at_node = "node " + std::to_string(n);
-  if (!left_out.empty()) {
-    mo.reasons.push_back({Kind::LeftOut,
-                          node_list(left_out, "element", "elements") +
-                              (left_out.size() == 1 ? " is" : " are") +
-                              " in a negative state (left out of the matrix) but would have held " +
-                              at_node + " in this direction",
-                          {n},
-                          left_out});
-  }
-  // Active bars that all lie on one line, the node moving across it.
-  bool collinear = active.size() >= 2;
-  std::vector<double> line;
-  for (int32_t e : active) {
-    const Bar b = bar_of(m, e);
-    if (b.dir.empty()) {
-      collinear = false;
-      break;
-    }
-    if (line.empty()) line = b.dir;
-    if (std::fabs(std::fabs(dot(line, b.dir)) - 1.0) > kGeometric ||
-        std::fabs(dot(b.dir, dir)) > kGeometric) {
-      collinear = false;
-    }
-  }
-  if (collinear) {
-    mo.reasons.push_back({Kind::Collinear,
-                          node_list(active, "bar", "bars") + " meet at " + at_node +
-                              " on one line: nothing holds it across that line",
-                          {n},
-                          active});
-  }
-  if (!slack.empty()) {
-    mo.reasons.push_back({Kind::Slack,
-                          node_list(slack, "element", "elements") +
-                              (slack.size() == 1 ? " is" : " are") +
-                              " in the force-only state with zero force (slack) and add no "
-                              "stiffness at " +
-                              at_node,
-                          {n},
-                          slack});
-  }
-  // Elastic bars whose length the motion changes: they do hold it, but their force terms
-  // cancel the axial stiffness.
-  std::vector<int32_t> stretched;
-  for (int32_t e : active) {
-    const Bar b = bar_of(m, e);
-    if (b.ind == 0 && !b.dir.empty() && std::fabs(dot(b.dir, dir)) > kGeometric) {
-      stretched.push_back(e);
-    }
-  }
-  if (mo.elements.empty()) {
-    mo.reasons.push_back({Kind::Unreached, "no element meets " + at_node, {n}, {}});
-  } else if (active.empty()) {
-    mo.reasons.push_back({Kind::Unreached, "no active element reaches " + at_node, {n}, {}});
-  } else if (stretched.empty()) {
-    mo.reasons.push_back({Kind::Unreached,
-                          "no active element holds " + at_node + " in this direction",
-                          {n},
-                          active});
-  } else {
-    mo.reasons.push_back({Kind::Unclassified,
-                          "zero stiffness although " + node_list(stretched, "bar", "bars") +
-                              " change length: their axial stiffness and force terms cancel",
-                          {n},
-                          stretched});
-  }
-}
-
-// The classification of a motion of several nodes that is not a rigid-body motion.
-void classify_nodes(const Context& cx, const std::vector<std::vector<double>>& u, Motion& mo) {
-  const Model& m = cx.m;
+  const bool one = mo.nodes.size() == 1;
+  const std::string moving = one ? "node " + std::to_string(mo.nodes[0]) : "this motion";
   double umax = 0;
   for (int32_t n : mo.nodes) umax = std::max(umax, length(u[at(n)]));
-  std::vector<int32_t> left_out, slack, stretched;
+  const double tol = kGeometric * umax;
+  auto carries = [](const Bar& b) { return b.ind == 0 || (b.ind > 0 && b.t != 0.0); };
+
+  // Left out but changed in length, force-only without force but moved, elastic and changed
+  // in length.
+  std::vector<int32_t> left_out, slack, stretched, active;
   for (int32_t e : mo.elements) {
     const Bar b = bar_of(m, e);
     if (!b.usable) continue;
     std::vector<double> rel(u[at(b.nf)]);
     for (size_t d = 0; d < rel.size(); ++d) rel[d] -= u[at(b.ni)][d];
-    const double stretch = b.dir.empty() ? 0.0 : std::fabs(dot(b.dir, rel));
-    const bool changes = stretch > kGeometric * umax;
+    const bool changes = !b.dir.empty() && std::fabs(dot(b.dir, rel)) > tol;
     if (b.ind < 0) {
       if (changes) left_out.push_back(e);
-    } else if (b.ind > 0 && b.t == 0.0) {
-      if (length(rel) > kGeometric * umax) slack.push_back(e);
-    } else if (b.ind == 0 && changes) {
-      stretched.push_back(e);
+    } else if (!carries(b)) {
+      if (length(rel) > tol) slack.push_back(e);
+    } else {
+      active.push_back(e);
+      if (b.ind == 0 && changes) stretched.push_back(e);
     }
   }
+  auto are = [](const std::vector<int32_t>& v) { return v.size() == 1 ? " is" : " are"; };
   if (!left_out.empty()) {
     mo.reasons.push_back({Kind::LeftOut,
-                          node_list(left_out, "element", "elements") +
-                              (left_out.size() == 1 ? " is" : " are") +
-                              " in a negative state (left out of the matrix) but would have "
-                              "held this motion: it changes " +
-                              (left_out.size() == 1 ? "its length" : "their lengths"),
+                          node_list(left_out, "element", "elements") + are(left_out) +
+                              " in a negative state (left out of the matrix) but would have held " +
+                              moving + (one ? " in this direction" : ": it changes their length"),
                           {},
                           left_out});
   }
-  // Nodes where the active bars lie on one line and the node moves across it.
+  // Nodes where the carrying bars lie on one line and the node moves across it.
   for (int32_t n : mo.nodes) {
-    std::vector<int32_t> active;
+    std::vector<int32_t> on_line;
     std::vector<double> line;
-    bool collinear = true;
-    for (int32_t e : mo.elements) {
+    bool collinear = length(u[at(n)]) > tol;
+    for (int32_t e : active) {
       const Bar b = bar_of(m, e);
-      if ((b.ni != n && b.nf != n) || b.ind < 0 || (b.ind > 0 && b.t == 0.0)) continue;
+      if (b.ni != n && b.nf != n) continue;
       if (b.dir.empty()) collinear = false;
       if (!collinear) break;
       if (line.empty()) line = b.dir;
       collinear = std::fabs(std::fabs(dot(line, b.dir)) - 1.0) <= kGeometric &&
-                  std::fabs(dot(b.dir, u[at(n)])) <= kGeometric * umax;
-      active.push_back(e);
+                  std::fabs(dot(b.dir, u[at(n)])) <= tol;
+      on_line.push_back(e);
     }
-    if (collinear && active.size() >= 2 && length(u[at(n)]) > kGeometric * umax) {
+    if (collinear && on_line.size() >= 2) {
       mo.reasons.push_back({Kind::Collinear,
-                            node_list(active, "bar", "bars") + " meet at node " +
-                                std::to_string(n) + " on one line, and the node moves across it",
+                            node_list(on_line, "bar", "bars") + " meet at node " +
+                                std::to_string(n) +
+                                " on one line: nothing holds it across that line",
                             {n},
-                            active});
+                            on_line});
     }
   }
   if (!slack.empty()) {
     mo.reasons.push_back({Kind::Slack,
-                          node_list(slack, "element", "elements") +
-                              (slack.size() == 1 ? " is" : " are") +
-                              " in the force-only state with zero force (slack): a force in " +
-                              (slack.size() == 1 ? "it" : "them") + " would resist this motion",
+                          node_list(slack, "element", "elements") + are(slack) +
+                              " in the force-only state with zero force (slack) and add no "
+                              "stiffness " +
+                              (one ? "at " : "against ") + moving,
                           {},
                           slack});
   }
-  if (stretched.empty()) {
-    mo.reasons.push_back(
-        {Kind::Mechanism, "no active bar at the moving nodes changes its length", {}, {}});
-  } else {
+  if (!stretched.empty()) {
     mo.reasons.push_back({Kind::Unclassified,
                           "zero stiffness although " + node_list(stretched, "bar", "bars") +
                               " change length: their axial stiffness and force terms cancel",
                           {},
                           stretched});
+  } else if (!one) {
+    mo.reasons.push_back(
+        {Kind::Mechanism, "no active bar at the moving nodes changes its length", {}, {}});
+  } else if (mo.elements.empty()) {
+    mo.reasons.push_back({Kind::Unreached, "no element meets " + moving, mo.nodes, {}});
+  } else if (active.empty()) {
+    mo.reasons.push_back({Kind::Unreached, "no active element reaches " + moving, mo.nodes, {}});
+  } else {
+    mo.reasons.push_back({Kind::Unreached,
+                          "no active element holds " + moving + " in this direction", mo.nodes,
+                          active});
   }
 }
 
@@ -478,7 +406,7 @@ Motion describe(const Context& cx, std::vector<double> x, const std::string& rig
 
   const auto u = node_motion(m, mo.x);
   if (mo.nodes.size() == 1) {
-    classify_node(cx, mo.nodes[0], u[at(mo.nodes[0])], mo);
+    classify(cx, u, mo);
   } else {
     // A rigid-body motion of whole parts that no support holds.
     std::vector<int32_t> touched;
@@ -506,7 +434,7 @@ Motion describe(const Context& cx, std::vector<double> x, const std::string& rig
                             part_nodes,
                             {}});
     } else {
-      classify_nodes(cx, u, mo);
+      classify(cx, u, mo);
     }
   }
   // The classification is the first reason in the order of the kinds.
@@ -731,13 +659,6 @@ class PartSpectrum {
   Eigen::Tridiagonalization<Eigen::MatrixXd> tri_;
   Eigen::VectorXd d_, e_, lambda_;
 };
-
-std::optional<int32_t> status_if_present() {
-  std::error_code ec;
-  if (!std::filesystem::exists("drav0.dat", ec)) return std::nullopt;
-  std::string text;
-  return read_status(text);
-}
 
 }  // namespace
 

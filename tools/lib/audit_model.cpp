@@ -242,6 +242,30 @@ void read_stored_factors(const COMPAR& c, Matrix& F, std::vector<int32_t>& IORD)
   read_matrix_rows(name, F);
 }
 
+std::optional<int32_t> status_if_present() {
+  std::error_code ec;
+  if (!std::filesystem::exists("drav0.dat", ec)) return std::nullopt;
+  std::string text;
+  return read_status(text);
+}
+
+bool read_factors_if_finished(const COMPAR& c, Matrix& F, std::vector<int32_t>& IORD,
+                              std::string& why_not) {
+  const std::optional<int32_t> status = status_if_present();
+  if (status && *status == 0) {
+    read_stored_factors(c, F, IORD);
+    return true;
+  }
+  if (!status) {
+    why_not = "no drav0.dat: the program has not run here, so there are no stored factors";
+  } else if (*status == -1) {
+    why_not = "the run ended with a singular matrix: no factors were stored";
+  } else {
+    why_not = "drav0.dat holds " + std::to_string(*status) + ", not the status of a finished run";
+  }
+  return false;
+}
+
 int64_t first_differing_line(const std::string& expected, const std::string& actual) {
   if (expected == actual) return 0;
   int64_t line = 1;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,14 @@ std::string read_order_text(int32_t n);
 // The factors and the row order that a finished run left, for the tools that show them. A
 // matrix file or an order.dat that does not fit NEQ ends with a fatal report.
 void read_stored_factors(const COMPAR& c, Matrix& F, std::vector<int32_t>& IORD);
+
+// The status in drav0.dat when the file is there.
+std::optional<int32_t> status_if_present();
+
+// The factors of a run that finished (drav0.dat holding 0), read with read_stored_factors:
+// true; else false with the reason, for a note, in `why_not`.
+bool read_factors_if_finished(const COMPAR& c, Matrix& F, std::vector<int32_t>& IORD,
+                              std::string& why_not);
 
 // The first line (from 1) on which `actual` differs from `expected`, 0 when equal.
 int64_t first_differing_line(const std::string& expected, const std::string& actual);

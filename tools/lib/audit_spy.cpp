@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 
 #include "tools/lib/audit_draw.h"
 #include "tools/lib/svg_out.h"
@@ -111,16 +110,7 @@ void draw_spy(Model& m, const SpyOptions& opt, std::ostream& svg) {
   Matrix F;
   std::vector<int32_t> IORD;
   std::string factors_note;
-  std::error_code ec;
-  std::string status_text;
-  const bool finished = std::filesystem::exists("drav0.dat", ec) && read_status(status_text) == 0;
-  if (finished) {
-    read_stored_factors(c, F, IORD);
-  } else {
-    factors_note = std::filesystem::exists("drav0.dat", ec)
-                       ? "no stored factors: the run ended with a singular matrix"
-                       : "no stored factors: drav0.dat is missing (the program has not run here)";
-  }
+  const bool finished = read_factors_if_finished(c, F, IORD, factors_note);
 
   const int32_t cells = std::max(1, std::min(n, opt.max_cells));
   const int32_t per = n > 0 ? (n + cells - 1) / cells : 1;
