@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "factor/ludecomp.h"
 #include "params/compar.h"
 #include "params/work.h"
 #include "recio/binrec.h"
@@ -90,14 +89,12 @@ Factored factor(const Matrix& A) {
   for (int32_t i = 1; i <= n; ++i) {
     for (int32_t j = 1; j <= n; ++j) r.A(i, j) = r.F(i, j) = A(i, j);
   }
+  // The tools' one way into the program's factorization; the band is the whole matrix.
   drav::COMPAR c;
-  c.REPFIL.fill(' ');
-  std::memcpy(c.REPFIL.data(), "/dev/null", 9);
-  drav::recio::StringSink console;
-  r.IORD.resize(static_cast<size_t>(n));
-  int32_t ierr = 0, kstep = 0;
-  drav::LUDECOMP_DIRECT(r.F, n, r.IORD.data(), ierr, kstep, c, console);
-  EXPECT_EQ(ierr, 0);
+  c.NEQ = c.NBAND = n;
+  const Factorization f = factor_as_the_program(c, r.F);
+  EXPECT_TRUE(f.complete);
+  r.IORD = f.IORD;
   return r;
 }
 

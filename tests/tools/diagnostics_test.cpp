@@ -22,6 +22,8 @@
 #include "tool_runs.h"
 #include "tools/lib/audit_geometry.h"
 #include "tools/lib/audit_model.h"
+#include "tools/lib/json_out.h"
+#include "tools/lib/svg_out.h"
 
 namespace fs = std::filesystem;
 using namespace drav::tooltest;
@@ -101,6 +103,22 @@ std::vector<Case> cases() {
        2,
        2,
        {{{{2, 2}}, "collinear-bars", "", {1, 2}}}},
+      // Three collinear bars between anchors: the two inner nodes, coupled along the line,
+      // each get a mode of their own across it.
+      {"collinear_chain",
+       "ndofn 2\nnode 1 0 0\nnode 2 1 0\nnode 3 2 0\nnode 4 3 0\nfix 1 x y\nfix 4 x y\n"
+       "default E=2.1e8 A=0.001\nbar 1 1 2\nbar 2 2 3\nbar 3 3 4\n",
+       2,
+       2,
+       {{{{2, 2}}, "collinear-bars", "", {1, 2}}, {{{3, 2}}, "collinear-bars", "", {2, 3}}}},
+      // One roller only: the triangle slides along X and turns about the roller.
+      {"roller_only",
+       "ndofn 2\nnode 1 0 0\nnode 2 4 0\nnode 3 2 3\nfix 1 y\ndefault E=2.1e8 A=0.001\n"
+       "bar 1 1 2\nbar 2 2 3\nbar 3 1 3\n",
+       3,
+       1,
+       {{kAll3X, "rigid-body", "translation X"},
+        {{{2, 2}, {3, 1}, {3, 2}}, "rigid-body", "rotation about Z through node 1"}}},
       // A node that no element meets at all.
       {"lone_node",
        kTriangleHeld + "node 4 9 9\n",
@@ -337,6 +355,11 @@ TEST_F(Diagnostics, PicturesAreWellFormedAndRender) {
     Outcome r = audit("draw " + quote(d.string()));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("wrote " + (d / "model.svg").string() + "\n"), std::string::npos) << r.out;
+    // What the picture cannot know is said.
+    EXPECT_EQ(r.out.find("1 node that no element reaches") != std::string::npos,
+              name == "lone_node");
+    EXPECT_EQ(r.out.find("2 parts that no element joins") != std::string::npos,
+              name == "free_part");
     r = audit("spy " + quote(d.string()) + " -o " + quote(name + "-spy.svg"));
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string model = slurp(d / "model.svg"), spy = slurp(dir_ / (name + "-spy.svg"));
@@ -487,4 +510,37 @@ TEST_F(Diagnostics, MatrixMarketFilesRoundTripExactly) {
   EXPECT_TRUE(fs::exists(dir_ / "sq.mtx"));
   EXPECT_FALSE(fs::exists(dir_ / "sq-factors.mtx"));
   EXPECT_NE(r.out.find("note: the run ended with a singular matrix"), std::string::npos);
+}
+
+TEST(DiagnosticsText, JsonAndXmlStayWellFormedWhateverTheText) {
+  std::ostringstream out;
+  drav::audit::JsonOut j(out);
+  j.begin_object();
+  j.key("text").value("a \"quoted\" back\\slash\r\n\ttab \x01");
+  j.key("numbers").begin_array();
+  j.value(0.1).value(-2.5e-300).value(std::nan("")).value(1.0 / 0.0).value(int64_t{-7});
+  j.end_array();
+  j.key("empty").begin_array().end_array();
+  j.key("none").begin_object().end_object();
+  j.key("ids").value(std::vector<int32_t>{3, 1});
+  j.end_object();
+  j.finish();
+  const Json back = parse_json(out.str());
+  EXPECT_EQ(back["text"].str, "a \"quoted\" back\\slash\r\n\ttab \x01");
+  ASSERT_EQ(back["numbers"].size(), 5u);
+  EXPECT_EQ(back["numbers"][0].num, 0.1);  // the shortest text reads back exactly
+  EXPECT_EQ(back["numbers"][1].num, -2.5e-300);
+  EXPECT_EQ(back["numbers"][2].type, Json::Type::Null);
+  EXPECT_EQ(back["numbers"][3].type, Json::Type::Null);
+  EXPECT_EQ(back["numbers"][4].num, -7);
+  EXPECT_EQ(back["empty"].size(), 0u);
+  EXPECT_EQ(back["none"].size(), 0u);
+  EXPECT_EQ(back["ids"][1].integer(), 1);
+  // Text from a model file in an SVG document: markup escaped, bytes outside ASCII replaced.
+  EXPECT_EQ(drav::audit::xml_text("a<b & \"c\" > d\xe9\x01"),
+            "a&lt;b &amp; &quot;c&quot; &gt; d??");
+  // The reader used above rejects what is not JSON.
+  for (const char* bad : {"{\"a\": 1,}", "[1 2]", "{\"a\" 1}", "01", "\"x", "[1] 2", "nul"}) {
+    EXPECT_THROW(parse_json(bad), std::runtime_error) << bad;
+  }
 }

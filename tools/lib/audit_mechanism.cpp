@@ -30,8 +30,8 @@ struct Parts {
   std::vector<int32_t> of_node;             // part of each node (from 1), 0 without equations
   std::vector<std::vector<int32_t>> eqs;    // equations of each part, ascending
   std::vector<std::vector<int32_t>> nodes;  // nodes of each part, ascending
-  // Held: a blocked direction, a working spring, or an active element to a node outside.
-  std::vector<bool> supported;
+  std::vector<bool> supported;              // a blocked direction or a working spring at a node
+  std::vector<bool> linked;  // an active element to a node outside, which holds it too
 };
 
 int32_t find(std::vector<int32_t>& up, int32_t n) {
@@ -81,6 +81,7 @@ Parts find_parts(const Model& m, const Matrix& A) {
       p.eqs.emplace_back();
       p.nodes.emplace_back();
       p.supported.push_back(false);
+      p.linked.push_back(false);
     }
     p.eqs[at(id)].push_back(k);
     if (p.of_node[at(node)] == 0) {
@@ -98,8 +99,8 @@ Parts find_parts(const Model& m, const Matrix& A) {
     }
     const int32_t pa = p.of_node[at(a)], pb = p.of_node[at(b)];
     if (pa == pb) continue;
-    if (pa != 0) p.supported[at(pa)] = true;
-    if (pb != 0) p.supported[at(pb)] = true;
+    if (pa != 0) p.linked[at(pa)] = true;
+    if (pb != 0) p.linked[at(pb)] = true;
   }
   return p;
 }
@@ -408,31 +409,33 @@ Motion describe(const Context& cx, std::vector<double> x, const std::string& rig
   if (mo.nodes.size() == 1) {
     classify(cx, u, mo);
   } else {
-    // A rigid-body motion of whole parts that no support holds.
+    // A rigid-body motion of whole parts that no element outside holds: a part without
+    // supports, or one whose supports allow the motion (all on one line, say).
     std::vector<int32_t> touched;
     for (int32_t n : mo.nodes) touched.push_back(cx.parts.of_node[at(n)]);
     std::sort(touched.begin(), touched.end());
     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
-    bool free = !touched.empty();
+    bool closed = !touched.empty(), supported = false;
     std::vector<int32_t> part_nodes;
     for (int32_t p : touched) {
-      free = free && p != 0 && !cx.parts.supported[at(p)];
-      if (p != 0) {
-        part_nodes.insert(part_nodes.end(), cx.parts.nodes[at(p)].begin(),
-                          cx.parts.nodes[at(p)].end());
-      }
+      closed = closed && p != 0 && !cx.parts.linked[at(p)];
+      if (p == 0) continue;
+      supported = supported || cx.parts.supported[at(p)];
+      part_nodes.insert(part_nodes.end(), cx.parts.nodes[at(p)].begin(),
+                        cx.parts.nodes[at(p)].end());
     }
     std::sort(part_nodes.begin(), part_nodes.end());
-    mo.rigid = free ? (rigid_hint.empty() ? rigid_name(cx, u, part_nodes) : rigid_hint) : "";
+    mo.rigid = closed ? (rigid_hint.empty() ? rigid_name(cx, u, part_nodes) : rigid_hint) : "";
     if (!mo.rigid.empty()) {
       const bool whole = touched.size() == cx.parts.eqs.size();
-      mo.reasons.push_back({Kind::RigidBody,
-                            mo.rigid + " of " +
-                                (whole ? std::string("the whole structure: no support holds it")
-                                       : node_list(part_nodes, "node", "the part of nodes") +
-                                             ", which no support holds"),
-                            part_nodes,
-                            {}});
+      const std::string held = supported ? "its supports do not hold it" : "no support holds it";
+      mo.reasons.push_back(
+          {Kind::RigidBody,
+           mo.rigid + " of " +
+               (whole ? "the whole structure: " + held
+                      : node_list(part_nodes, "node", "the part of nodes") + ": " + held),
+           part_nodes,
+           {}});
     } else {
       classify(cx, u, mo);
     }
@@ -460,13 +463,23 @@ std::vector<std::pair<Eigen::VectorXd, std::string>> rigid_candidates(
   for (int32_t n : nodes) {
     if (!cx.g.placed(n)) return out;
   }
-  std::vector<double> centre(static_cast<size_t>(dims), 0.0);
+  // Rotations about the centre of the nodes, and about the first few supported nodes (where
+  // supports allow a rotation, it is about them).
+  constexpr size_t kCentres = 8;
+  std::vector<std::pair<std::vector<double>, std::string>> centres(1);
+  centres[0].first.assign(static_cast<size_t>(dims), 0.0);
   for (int32_t n : nodes) {
-    for (int32_t d = 1; d <= dims; ++d)
-      centre[at(d)] += cx.g.x(n, d) / static_cast<double>(nodes.size());
+    for (int32_t d = 1; d <= dims; ++d) {
+      centres[0].first[at(d)] += cx.g.x(n, d) / static_cast<double>(nodes.size());
+    }
+    if (centres.size() <= kCentres && node_supported(cx.m, n)) {
+      std::vector<double> at_node;
+      for (int32_t d = 1; d <= dims; ++d) at_node.push_back(cx.g.x(n, d));
+      centres.emplace_back(at_node, " through node " + std::to_string(n));
+    }
   }
   // Rotation about axis a: component d of w x r, r relative to the centre.
-  auto rotation = [&](int32_t axis) {
+  auto rotation = [&](int32_t axis, const std::vector<double>& centre) {
     Eigen::VectorXd r(size);
     for (Eigen::Index k = 0; k < size; ++k) {
       const int32_t eq = eqs[at(k + 1)], n = cx.m.W.loc_node(eq), d = cx.m.W.loc_dir(eq);
@@ -476,20 +489,19 @@ std::vector<std::pair<Eigen::VectorXd, std::string>> rigid_candidates(
     }
     return r;
   };
-  if (dims == 2) {
-    out.emplace_back(rotation(3), "rotation about Z");
-  } else {
-    for (int32_t axis = 1; axis <= 3; ++axis)
-      out.emplace_back(rotation(axis), "rotation about " + direction_name(axis));
+  for (const auto& [centre, where] : centres) {
+    for (int32_t axis = dims == 2 ? 3 : 1; axis <= 3; ++axis) {
+      out.emplace_back(rotation(axis, centre), "rotation about " + direction_name(axis) + where);
+    }
   }
   return out;
 }
 
 // The zero-energy modes of one part in a readable basis: first the rigid-body motions that
-// lie in the zero space (for a part without support), then the rest of the space spanned by
-// vectors that each have 1 at an equation of their own and 0 at the others' (a reduced
-// echelon form over equations chosen by a pivoted QR), which makes motions local wherever
-// the space allows: a node that nothing holds gets a mode of its own.
+// lie in the zero space (for a part that no element from outside holds), then the rest of the
+// space spanned by vectors that each have 1 at an equation of their own and 0 at the others'
+// (a reduced echelon form over equations chosen by a pivoted QR), which makes motions local
+// wherever the space allows: a node that nothing holds gets a mode of its own.
 void readable_modes(const Context& cx, int32_t part, const Eigen::MatrixXd& zero,
                     std::vector<Motion>& out) {
   const std::vector<int32_t>& eqs = cx.parts.eqs[at(part)];
@@ -502,7 +514,7 @@ void readable_modes(const Context& cx, int32_t part, const Eigen::MatrixXd& zero
 
   Eigen::MatrixXd accepted(z, 0);  // coefficients in the zero basis of the rigid motions kept
   std::vector<Motion> rigid;
-  if (!cx.parts.supported[at(part)] && cx.parts.nodes[at(part)].size() >= 2) {
+  if (!cx.parts.linked[at(part)] && cx.parts.nodes[at(part)].size() >= 2) {
     for (auto& [r, name] : rigid_candidates(cx, eqs, cx.parts.nodes[at(part)])) {
       const double len = r.norm();
       if (!(len > 0)) continue;
