@@ -1,18 +1,10 @@
 // Binary record files: the sequential record framing and fixed-length direct records.
 #include "recio/binrec.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace drav::recio {
-
-static_assert(sizeof(off_t) >= 8, "files over 2 GiB need 64-bit offsets");
 
 namespace {
 
@@ -20,8 +12,6 @@ namespace {
 // each of its length words.
 constexpr size_t kWindowBytes = size_t{64} << 10;
 constexpr size_t kWriteBuffer = size_t{1} << 20;  // sequential output buffer
-// One read()/write() call moves at most about 2 GiB on Linux; stay well below.
-constexpr size_t kMaxChunk = size_t{1} << 30;
 
 int32_t get_len(const unsigned char* b) {
   const uint32_t u =
@@ -37,31 +27,11 @@ void put_len(unsigned char* b, int32_t v) {
   b[3] = static_cast<unsigned char>(u >> 24);
 }
 
-std::string errno_text(int err) {
-  return err == 0 ? "file is shorter" : std::strerror(err);
-}
-
-// Opens for writing without cutting the file; a pipe without a reader fails instead of
-// blocking. Returns the descriptor or -1 with errno set.
-int open_for_write(const std::string& path, OpenStatus status, bool truncate) {
-  int flags = O_WRONLY | O_CLOEXEC | O_NONBLOCK;
-  if (status == OpenStatus::Unknown) flags |= O_CREAT;
-  if (truncate) flags |= O_TRUNC;
-  const int fd = ::open(path.c_str(), flags, 0666);
-  if (fd < 0) return -1;
-  const int fl = ::fcntl(fd, F_GETFL);
-  if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) < 0) {
-    const int err = errno;
-    ::close(fd);
-    errno = err;
-    return -1;
-  }
-  return fd;
-}
-
-[[noreturn]] void open_fail(int err, int unit, const std::string& path) {
-  if (err == ENOENT) io_fail(kFileNotFound, unit, path);
-  io_fail(kOpenFailure, unit, path, std::strerror(err));
+os::Status shorter() {
+  os::Status st;
+  st.kind = os::Status::Kind::Other;
+  st.detail = "file is shorter";
+  return st;
 }
 
 }  // namespace
@@ -71,85 +41,47 @@ int open_for_write(const std::string& path, OpenStatus status, bool truncate) {
 
 namespace detail {
 
-OffsetFile::~OffsetFile() {
+os::Status OffsetFile::open(const std::string& path) {
   close();
+  os::Status st = file_.open_read(path);
+  if (st.ok()) st = file_.size(size_);
+  if (!st.ok()) close();
+  return st;
 }
 
-int OffsetFile::open(const std::string& path) {
-  close();
-  // O_NONBLOCK so that a named pipe cannot stall the open; it is refused below anyway.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return err;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  }
-  fd_ = fd;
-  size_ = static_cast<int64_t>(st.st_size);
-  window_len_ = 0;
-  return 0;
-}
-
-bool OffsetFile::read_at(int64_t off, void* dst, size_t n) {
-  if (fd_ < 0) {
-    errno = EBADF;
-    return false;
-  }
-  if (n == 0) return true;
-  if (off < 0 || off > size_ || static_cast<uint64_t>(size_ - off) < n) {
-    errno = 0;  // the caller checked the size; the file shrank under us
-    return false;
-  }
+os::Status OffsetFile::read_at(int64_t off, void* dst, size_t n) {
+  if (n == 0) return os::Status::success();
+  // The caller checked the size; a failure here means the file shrank under us.
+  if (off < 0 || off > size_ || static_cast<uint64_t>(size_ - off) < n) return shorter();
   auto* out = static_cast<unsigned char*>(dst);
   // Served from the window when it holds the bytes.
   if (off >= window_off_ && static_cast<uint64_t>(off - window_off_) <= window_len_ &&
       window_len_ - static_cast<size_t>(off - window_off_) >= n) {
     std::memcpy(out, window_.get() + (off - window_off_), n);
-    return true;
-  }
-  // Small reads refill the window from `off`; large ones go straight to the caller.
-  unsigned char* target = out;
-  size_t want = n;
-  const bool via_window = n < kWindowBytes / 4;
-  if (via_window) {
-    if (!window_) window_ = std::make_unique<unsigned char[]>(kWindowBytes);
-    want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kWindowBytes), size_ - off));
-    target = window_.get();
-    window_len_ = 0;
+    return os::Status::success();
   }
   size_t got = 0;
-  while (got < want) {
-    const ssize_t r = ::pread(fd_, target + got, std::min(want - got, kMaxChunk),
-                              static_cast<off_t>(off + static_cast<int64_t>(got)));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (r == 0) {
-      errno = 0;
-      break;
-    }
-    got += static_cast<size_t>(r);
+  // Large reads go straight to the caller; small ones refill the window from `off`.
+  if (n >= kWindowBytes / 4) {
+    const os::Status st = file_.read_at(off, out, n, got);
+    if (!st.ok()) return st;
+    return got == n ? os::Status::success() : shorter();
   }
-  if (via_window) {
-    window_off_ = off;
-    window_len_ = got;
-    if (got < n) return false;
-    std::memcpy(out, window_.get(), n);
-    return true;
-  }
-  return got == n;
+  if (!window_) window_ = std::make_unique<unsigned char[]>(kWindowBytes);
+  const auto want =
+      static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kWindowBytes), size_ - off));
+  window_len_ = 0;
+  const os::Status st = file_.read_at(off, window_.get(), want, got);
+  if (!st.ok()) return st;
+  window_off_ = off;
+  window_len_ = got;
+  if (got < n) return shorter();
+  std::memcpy(out, window_.get(), n);
+  return os::Status::success();
 }
 
 void OffsetFile::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  file_.close();
   size_ = 0;
   window_len_ = 0;
 }
@@ -160,7 +92,7 @@ void OffsetFile::close() {
 // SeqReader
 
 SeqReader::SeqReader(int unit, std::string path) : unit_(unit), path_(std::move(path)) {
-  if (const int err = file_.open(path_); err != 0) open_fail(err, unit_, path_);
+  if (const os::Status st = file_.open(path_); !st.ok()) open_fail(unit_, path_, st);
 }
 
 SeqReader::~SeqReader() = default;
@@ -189,7 +121,9 @@ int64_t SeqReader::scan_record(int64_t& end) {
            where(off) + (first ? std::to_string(size - off) + " stray bytes after the last record"
                                : "continuation subrecord missing"));
     }
-    if (!file_.read_at(off, w, 4)) fail(kReadError, where(off) + errno_text(errno));
+    if (const os::Status st = file_.read_at(off, w, 4); !st.ok()) {
+      fail(kReadError, where(off) + st.detail);
+    }
     const int32_t lead = get_len(w);
     const int64_t len = lead < 0 ? -int64_t{lead} : int64_t{lead};
     if (len > size - off - 8) {
@@ -197,7 +131,9 @@ int64_t SeqReader::scan_record(int64_t& end) {
                            std::to_string(size) + " bytes)");
     }
     const int64_t toff = off + 4 + len;
-    if (!file_.read_at(toff, w, 4)) fail(kReadError, where(toff) + errno_text(errno));
+    if (const os::Status st = file_.read_at(toff, w, 4); !st.ok()) {
+      fail(kReadError, where(toff) + st.detail);
+    }
     const int32_t trail = get_len(w);
     const int64_t tlen = trail < 0 ? -int64_t{trail} : int64_t{trail};
     if (tlen != len) {
@@ -236,12 +172,12 @@ void SeqReader::read(void* dst, size_t nbytes) {
   int64_t off = pos_;
   while (copied < nbytes) {
     unsigned char w[4];
-    if (!file_.read_at(off, w, 4)) fail(kReadError, errno_text(errno));
+    if (const os::Status st = file_.read_at(off, w, 4); !st.ok()) fail(kReadError, st.detail);
     const int32_t lead = get_len(w);
     const int64_t len = lead < 0 ? -int64_t{lead} : int64_t{lead};
     const size_t take = static_cast<size_t>(std::min<uint64_t>(len, nbytes - copied));
-    if (!file_.read_at(off + 4, out + copied, take)) {
-      fail(kReadError, "record " + std::to_string(recno) + ": " + errno_text(errno));
+    if (const os::Status st = file_.read_at(off + 4, out + copied, take); !st.ok()) {
+      fail(kReadError, "record " + std::to_string(recno) + ": " + st.detail);
     }
     copied += take;
     off += len + 8;
@@ -271,27 +207,15 @@ void SeqReader::close() {
 
 SeqWriter::SeqWriter(int unit, std::string path, OpenStatus status)
     : unit_(unit), path_(std::move(path)) {
-  fd_ = open_for_write(path_, status, false);
-  if (fd_ < 0) open_fail(errno, unit_, path_);
-  // Only a regular file can be (and needs to be) cut at the first write; a directory cannot
-  // be opened for writing at all.
-  struct stat st {};
-  truncate_on_write_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+  const os::Status st = file_.open_write(path_, status == OpenStatus::Unknown, false);
+  if (!st.ok()) open_fail(unit_, path_, st);
+  // Only a regular file can be (and needs to be) cut at the first write.
+  truncate_on_write_ = file_.is_regular();
 }
 
 SeqWriter::~SeqWriter() {
-  if (fd_ < 0) return;
   // Best effort: a run that ends by a fatal report still leaves the complete records.
-  if (used_ > 0) {
-    size_t done = 0;
-    while (done < used_) {
-      const ssize_t r = ::write(fd_, buf_.get() + done, used_ - done);
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;
-      done += static_cast<size_t>(r);
-    }
-  }
-  ::close(fd_);
+  if (file_.is_open() && used_ > 0) (void)file_.write(buf_.get(), used_);
 }
 
 void SeqWriter::fail(std::string_view condition, const std::string& detail) const {
@@ -303,10 +227,10 @@ void SeqWriter::set_subrecord_limit(int32_t bytes) {
 }
 
 void SeqWriter::replace_content() {
-  if (fd_ < 0) fail(kWriteError, "file is not open");
+  if (!file_.is_open()) fail(kWriteError, "file is not open");
   if (truncate_on_write_) {
-    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
-      fail(kWriteError, std::string("cannot replace the old content: ") + std::strerror(errno));
+    if (const os::Status st = file_.truncate(0); !st.ok()) {
+      fail(kWriteError, "cannot replace the old content: " + st.detail);
     }
     truncate_on_write_ = false;
   }
@@ -358,30 +282,20 @@ void SeqWriter::flush() {
 }
 
 void SeqWriter::write_out(const unsigned char* p, size_t n) {
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t r = ::write(fd_, p + done, std::min(n - done, kMaxChunk));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) {
-      const int err = r < 0 ? errno : ENOSPC;
-      fail(kWriteError, "record " + std::to_string(record_no_) + ": " + std::strerror(err));
-    }
-    done += static_cast<size_t>(r);
+  if (const os::Status st = file_.write(p, n); !st.ok()) {
+    fail(kWriteError, "record " + std::to_string(record_no_) + ": " + st.detail);
   }
 }
 
 void SeqWriter::close() {
-  if (fd_ < 0) return;
+  if (!file_.is_open()) return;
   try {
     if (used_ > 0) flush();
   } catch (...) {
-    ::close(fd_);
-    fd_ = -1;
+    file_.close();
     throw;
   }
-  const int r = ::close(fd_);
-  fd_ = -1;
-  if (r != 0 && errno != EINTR) fail(kWriteError, std::string("close: ") + std::strerror(errno));
+  if (const os::Status st = file_.close(); !st.ok()) fail(kWriteError, "close: " + st.detail);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -389,7 +303,7 @@ void SeqWriter::close() {
 
 DirectReader::DirectReader(int unit, std::string path, int32_t recl_units)
     : unit_(unit), path_(std::move(path)) {
-  if (const int err = file_.open(path_); err != 0) open_fail(err, unit_, path_);
+  if (const os::Status st = file_.open(path_); !st.ok()) open_fail(unit_, path_, st);
   if (recl_units < 1) {
     file_.close();
     io_fail(kOpenFailure, unit_, path_,
@@ -420,8 +334,8 @@ void DirectReader::read(int64_t recno, void* dst, size_t nbytes) {
     io_fail(kEndOfFile, unit_, path_,
             rec + " is cut short at byte " + std::to_string(file_.size()));
   }
-  if (!file_.read_at(start, dst, nbytes)) {
-    io_fail(kReadError, unit_, path_, rec + ": " + errno_text(errno));
+  if (const os::Status st = file_.read_at(start, dst, nbytes); !st.ok()) {
+    os_fail(kReadError, unit_, path_, st, rec);
   }
 }
 
@@ -443,32 +357,21 @@ DirectWriter::DirectWriter(int unit, std::string path, int32_t recl_units)
             "record length " + std::to_string(recl_units) + " is not positive");
   }
   reclen_ = int64_t{4} * recl_units;
-  fd_ = open_for_write(path_, OpenStatus::Unknown, true);
-  if (fd_ < 0) open_fail(errno, unit_, path_);
+  os::Status st = file_.open_write(path_, true, false);
+  if (st.ok() && file_.is_regular()) st = file_.truncate(0);
+  if (!st.ok()) open_fail(unit_, path_, st);
 }
 
-DirectWriter::~DirectWriter() {
-  if (fd_ >= 0) ::close(fd_);
-}
+DirectWriter::~DirectWriter() = default;
 
 void DirectWriter::pwrite_all(const void* p, size_t n, int64_t off, int64_t recno) {
-  const auto* b = static_cast<const unsigned char*>(p);
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t r = ::pwrite(fd_, b + done, std::min(n - done, kMaxChunk),
-                               static_cast<off_t>(off + static_cast<int64_t>(done)));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) {
-      const int err = r < 0 ? errno : ENOSPC;
-      io_fail(kWriteError, unit_, path_,
-              "record " + std::to_string(recno) + ": " + std::strerror(err));
-    }
-    done += static_cast<size_t>(r);
+  if (const os::Status st = file_.write_at(off, p, n); !st.ok()) {
+    os_fail(kWriteError, unit_, path_, st, "record " + std::to_string(recno));
   }
 }
 
 void DirectWriter::write(int64_t recno, const void* src, size_t nbytes) {
-  if (fd_ < 0) io_fail(kWriteError, unit_, path_, "file is not open");
+  if (!file_.is_open()) io_fail(kWriteError, unit_, path_, "file is not open");
   if (recno < 1 || recno - 1 > std::numeric_limits<int64_t>::max() / reclen_ - 1) {
     io_fail(kNoRecord, unit_, path_, "record " + std::to_string(recno));
   }
@@ -490,11 +393,9 @@ void DirectWriter::write(int64_t recno, const void* src, size_t nbytes) {
 }
 
 void DirectWriter::close() {
-  if (fd_ < 0) return;
-  const int r = ::close(fd_);
-  fd_ = -1;
-  if (r != 0 && errno != EINTR) {
-    io_fail(kWriteError, unit_, path_, std::string("close: ") + std::strerror(errno));
+  if (!file_.is_open()) return;
+  if (const os::Status st = file_.close(); !st.ok()) {
+    io_fail(kWriteError, unit_, path_, "close: " + st.detail);
   }
 }
 

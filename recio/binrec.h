@@ -27,6 +27,7 @@
 #include <type_traits>
 
 #include "recio/fatal.h"
+#include "recio/os_file.h"
 #include "recio/textio.h"
 
 namespace drav::recio {
@@ -36,26 +37,22 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace detail {
 
-// A file read by byte offset (64-bit) through its descriptor. Small reads are served from a
-// window of the file (64 KiB), large ones go straight into the caller's memory in big chunks.
+// A file read by byte offset (64-bit). Small reads are served from a window of the file
+// (64 KiB), large ones go straight into the caller's memory.
 class OffsetFile {
  public:
-  OffsetFile() = default;
-  ~OffsetFile();
-  OffsetFile(const OffsetFile&) = delete;
-  OffsetFile& operator=(const OffsetFile&) = delete;
-
-  // Opens an existing regular file; returns 0 or the errno value (EISDIR / EINVAL for a
-  // directory / a device or pipe, which would block or have no size).
-  int open(const std::string& path);
-  bool is_open() const { return fd_ >= 0; }
+  // Opens an existing regular file (a directory, device or pipe is refused: it would block or
+  // have no size).
+  os::Status open(const std::string& path);
+  bool is_open() const { return file_.is_open(); }
   int64_t size() const { return size_; }
-  // Reads exactly n bytes at offset off; false (errno set, or 0 for a short file) otherwise.
-  bool read_at(int64_t off, void* dst, size_t n);
+  // Reads exactly n bytes at offset off; a file that ends before is a failure ("file is
+  // shorter").
+  os::Status read_at(int64_t off, void* dst, size_t n);
   void close();
 
  private:
-  int fd_ = -1;
+  os::File file_;
   int64_t size_ = 0;
   std::unique_ptr<unsigned char[]> window_;
   int64_t window_off_ = 0;
@@ -136,7 +133,7 @@ class SeqWriter {
 
   int unit_;
   std::string path_;
-  int fd_ = -1;
+  os::File file_;
   bool truncate_on_write_ = true;
   int32_t subrecord_limit_ = kMaxSubrecord;
   int64_t record_no_ = 0;
@@ -191,7 +188,7 @@ class DirectWriter {
 
   int unit_;
   std::string path_;
-  int fd_ = -1;
+  os::File file_;
   int64_t reclen_ = 0;
 };
 

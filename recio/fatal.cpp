@@ -1,5 +1,7 @@
 #include "recio/fatal.h"
 
+#include "recio/os_file.h"
+
 namespace drav::recio {
 
 std::string io_message(std::string_view condition, int unit, std::string_view file,
@@ -21,6 +23,19 @@ std::string io_message(std::string_view condition, int unit, std::string_view fi
 
 void io_fail(std::string_view condition, int unit, std::string_view file, std::string_view detail) {
   throw FatalError(io_message(condition, unit, file, detail));
+}
+
+void os_fail(std::string_view condition, int unit, std::string_view file, const os::Status& st,
+             std::string_view where) {
+  std::string detail(where);
+  if (!detail.empty() && !st.detail.empty()) detail.append(": ");
+  detail.append(st.detail);
+  io_fail(condition, unit, file, detail);
+}
+
+void open_fail(int unit, std::string_view file, const os::Status& st, bool must_exist) {
+  if (must_exist && st.kind == os::Status::Kind::NotFound) io_fail(kFileNotFound, unit, file);
+  os_fail(kOpenFailure, unit, file, st);
 }
 
 void fail(std::string_view message) {

@@ -36,6 +36,20 @@ std::string io_message(std::string_view condition, int unit, std::string_view fi
 [[noreturn]] void io_fail(std::string_view condition, int unit, std::string_view file,
                           std::string_view detail = {});
 
+namespace os {
+struct Status;
+}
+
+// The fatal report of a failed platform call on a unit: `condition` with the system's words
+// (and `where`, e.g. the record) as the detail.
+[[noreturn]] void os_fail(std::string_view condition, int unit, std::string_view file,
+                          const os::Status& st, std::string_view where = {});
+
+// The fatal report of a failed open: "file not found" for a missing file that had to exist,
+// "open failure" otherwise (a file to be created whose directory is missing, among others).
+[[noreturn]] void open_fail(int unit, std::string_view file, const os::Status& st,
+                            bool must_exist = true);
+
 // A failure without a unit (allocation, or a check of the program's own).
 [[noreturn]] void fail(std::string_view message);
 

@@ -1,11 +1,5 @@
 #include "recio/textio.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "recio/fatal.h"
@@ -20,38 +14,43 @@ constexpr std::string_view kCrLf = "\r\n";
 constexpr int kConsoleUnit = 6;
 constexpr std::string_view kConsoleName = "stdout";
 
-bool write_all(std::FILE* f, std::string_view s) {
-  return s.empty() || std::fwrite(s.data(), 1, s.size(), f) == s.size();
-}
-
-std::string errno_text(int e) {
-  return std::strerror(e);
-}
+// Records are handed to the system in blocks of about this size.
+constexpr size_t kTextBuffer = size_t{1} << 16;
+constexpr size_t kReadAhead = size_t{1} << 16;
 
 // What an existing file opened for appending lacks after its last line: nothing when it is
 // empty or ends in LF, the LF of a CR LF cut off after its CR, else a whole CR LF. A file
-// that cannot be read back (write-only, not a regular file) is taken as it is. It is read
-// through the open descriptor, so that it is the very file opened even if the path moved.
-std::string_view missing_line_end(int fd) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return {};
-  const std::string path = "/proc/self/fd/" + std::to_string(fd);
-  const int rfd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (rfd < 0) return {};
+// that cannot be read back (write permission only, not a regular file) is taken as it is.
+std::string_view missing_line_end(os::File& f) {
+  int64_t size = 0;
+  if (!f.is_regular() || !f.size(size).ok() || size == 0) return {};
   char last = '\n';
-  const bool got = ::pread(rfd, &last, 1, st.st_size - 1) == 1;
-  ::close(rfd);
-  if (!got || last == '\n') return {};
+  size_t got = 0;
+  if (!f.read_at(size - 1, &last, 1, got).ok() || got != 1 || last == '\n') return {};
   return last == '\r' ? std::string_view("\n") : kCrLf;
 }
 
 }  // namespace
 
 void ConsoleSink::put(std::string_view line) {
-  // Flushed record by record so that console lines keep their order with the fatal report,
-  // which goes to standard error.
-  if (!write_all(stdout, line) || !write_all(stdout, kCrLf) || std::fflush(stdout) != 0) {
-    io_fail(kWriteError, kConsoleUnit, kConsoleName, errno_text(errno));
+  std::string rec;
+  rec.reserve(line.size() + kCrLf.size());
+  rec.append(line);
+  rec.append(kCrLf);
+  if (const os::Status st = os::write_stream(os::Stream::Out, rec); !st.ok()) {
+    os_fail(kWriteError, kConsoleUnit, kConsoleName, st);
+  }
+}
+
+void TextSink::put_lines(std::string_view block) {
+  while (!block.empty()) {
+    const size_t end = block.find(kCrLf);
+    if (end == std::string_view::npos) {  // not laid out as asked: the rest is one more line
+      put(block);
+      return;
+    }
+    put(block.substr(0, end));
+    block.remove_prefix(end + kCrLf.size());
   }
 }
 
@@ -60,106 +59,124 @@ void StringSink::put(std::string_view line) {
   text_.append(kCrLf);
 }
 
+void StringSink::put_lines(std::string_view block) {
+  text_.append(block);
+}
+
 TextFileOut::TextFileOut(int unit, std::string path, Access access, OpenStatus status)
     : unit_(unit), path_(std::move(path)) {
-  // open(2) rather than fopen: neither "w" (truncates at once) nor "r+" (needs read access)
-  // gives a write position at the start that leaves the content alone until the first record.
-  int flags = O_WRONLY | O_CLOEXEC;
-  if (status == OpenStatus::Unknown) flags |= O_CREAT;
-  if (access == Access::Append) flags |= O_APPEND;
-  int fd = ::open(path_.c_str(), flags, 0666);
-  if (fd < 0) {
-    int e = errno;
-    if (e == ENOENT && status == OpenStatus::Old) io_fail(kFileNotFound, unit_, path_);
-    io_fail(kOpenFailure, unit_, path_, errno_text(e));
-  }
-  f_ = ::fdopen(fd, access == Access::Append ? "ab" : "wb");
-  if (f_ == nullptr) {
-    int e = errno;
-    ::close(fd);
-    io_fail(kOpenFailure, unit_, path_, errno_text(e));
-  }
+  // Opened without cutting the file: its content stays until the first record is written.
+  const os::Status st =
+      file_.open_write(path_, status == OpenStatus::Unknown, access == Access::Append);
+  if (!st.ok()) open_fail(unit_, path_, st, status == OpenStatus::Old);
   truncate_on_write_ = access == Access::Sequential;
-  if (access == Access::Append) end_line_ = missing_line_end(fd);
+  if (access == Access::Append) end_line_ = missing_line_end(file_);
 }
 
 TextFileOut::~TextFileOut() {
-  if (f_ != nullptr) std::fclose(f_);
+  // Closed without a report (a fatal report is on its way); the records put so far still go.
+  if (file_.is_open() && !buf_.empty()) (void)file_.write(buf_.data(), buf_.size());
 }
 
-void TextFileOut::put(std::string_view line) {
-  if (f_ == nullptr) io_fail(kWriteError, unit_, path_, "the file is closed");
+void TextFileOut::before_first_record() {
+  if (!file_.is_open()) io_fail(kWriteError, unit_, path_, "the file is closed");
   if (truncate_on_write_) {
     // The first record written becomes the last one of the file: cut off the old content.
-    // Nothing has been written yet, so the stream position is still the start.
+    // Devices and pipes cannot be cut and have no old content to lose.
     truncate_on_write_ = false;
-    if (::ftruncate(::fileno(f_), 0) != 0) {
-      int e = errno;
-      struct stat st;
-      // Devices and pipes cannot be cut and have no old content to lose.
-      if (::fstat(::fileno(f_), &st) != 0 || S_ISREG(st.st_mode)) {
-        io_fail(kWriteError, unit_, path_, errno_text(e));
+    if (file_.is_regular()) {
+      if (const os::Status st = file_.truncate(0); !st.ok()) {
+        os_fail(kWriteError, unit_, path_, st);
       }
     }
   }
   if (!end_line_.empty()) {
     // The file's old last line has no terminator: end it, or the record would join it.
-    const std::string_view end = end_line_;
+    buf_.append(end_line_);
     end_line_ = {};
-    if (!write_all(f_, end)) io_fail(kWriteError, unit_, path_, errno_text(errno));
   }
-  if (!write_all(f_, line) || !write_all(f_, kCrLf)) {
-    io_fail(kWriteError, unit_, path_, errno_text(errno));
+}
+
+void TextFileOut::put(std::string_view line) {
+  before_first_record();
+  buf_.append(line);
+  buf_.append(kCrLf);
+  if (buf_.size() >= kTextBuffer) flush();
+}
+
+void TextFileOut::put_lines(std::string_view block) {
+  if (block.empty()) return;
+  before_first_record();
+  if (buf_.size() + block.size() < kTextBuffer) {
+    buf_.append(block);
+    return;
   }
+  // A large block goes to the system as it is, after what was put before it.
+  flush();
+  if (const os::Status st = file_.write(block.data(), block.size()); !st.ok()) {
+    os_fail(kWriteError, unit_, path_, st);
+  }
+}
+
+void TextFileOut::flush() {
+  if (buf_.empty()) return;
+  const os::Status st = file_.write(buf_.data(), buf_.size());
+  buf_.clear();  // dropped on failure too, so the destructor does not retry
+  if (!st.ok()) os_fail(kWriteError, unit_, path_, st);
 }
 
 void TextFileOut::close() {
-  if (f_ == nullptr) return;
-  std::FILE* f = f_;
-  f_ = nullptr;
-  bool ok = std::fflush(f) == 0 && !std::ferror(f);
-  int e = errno;
-  if (std::fclose(f) != 0 && ok) {
-    ok = false;
-    e = errno;
+  if (!file_.is_open()) return;
+  try {
+    flush();
+  } catch (...) {
+    file_.close();
+    throw;
   }
-  if (!ok) io_fail(kWriteError, unit_, path_, errno_text(e));
+  if (const os::Status st = file_.close(); !st.ok()) os_fail(kWriteError, unit_, path_, st);
 }
 
 TextFileIn::TextFileIn(int unit, std::string path) : unit_(unit), path_(std::move(path)) {
-  f_ = std::fopen(path_.c_str(), "rbe");
-  if (f_ == nullptr) {
-    int e = errno;
-    if (e == ENOENT) io_fail(kFileNotFound, unit_, path_);
-    io_fail(kOpenFailure, unit_, path_, errno_text(e));
-  }
-  struct stat st;
-  if (::fstat(::fileno(f_), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fclose(f_);
-    f_ = nullptr;
-    io_fail(kOpenFailure, unit_, path_, "it is a directory");
-  }
+  if (const os::Status st = file_.open_read(path_); !st.ok()) open_fail(unit_, path_, st);
+  buf_ = std::make_unique<char[]>(kReadAhead);
 }
 
-TextFileIn::~TextFileIn() {
-  if (f_ != nullptr) std::fclose(f_);
-  std::free(buf_);
+TextFileIn::~TextFileIn() = default;
+
+bool TextFileIn::fill() {
+  if (eof_ || !file_.is_open()) return false;
+  pos_ = len_ = 0;
+  size_t got = 0;
+  if (const os::Status st = file_.read(buf_.get(), kReadAhead, got); !st.ok()) {
+    os_fail(kReadError, unit_, path_, st, "line " + std::to_string(line_no_ + 1));
+  }
+  len_ = got;
+  if (got == 0) eof_ = true;
+  return got > 0;
 }
 
 bool TextFileIn::next_line(std::string& line) {
-  if (f_ == nullptr) return false;
-  errno = 0;
-  ssize_t n = ::getline(&buf_, &cap_, f_);
-  if (n < 0) {
-    if (std::feof(f_) && !std::ferror(f_)) return false;
-    int e = errno;
-    fail(kReadError, "line " + std::to_string(line_no_ + 1) + ": " + errno_text(e));
+  line.clear();
+  bool any = false;  // a byte of this line was seen (a last line without terminator counts)
+  for (;;) {
+    if (pos_ == len_ && !fill()) {
+      if (!any) return false;
+      break;
+    }
+    any = true;
+    const char* start = buf_.get() + pos_;
+    const auto* nl = static_cast<const char*>(std::memchr(start, '\n', len_ - pos_));
+    if (nl == nullptr) {
+      line.append(start, len_ - pos_);
+      pos_ = len_;
+      continue;
+    }
+    line.append(start, static_cast<size_t>(nl - start));
+    pos_ += static_cast<size_t>(nl - start) + 1;
+    break;
   }
-  size_t len = static_cast<size_t>(n);
-  if (len > 0 && buf_[len - 1] == '\n') --len;
   // CR LF and LF both end a line; a CR left at the very end of the file goes as well.
-  if (len > 0 && buf_[len - 1] == '\r') --len;
-  line.assign(buf_, len);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
   ++line_no_;
   return true;
 }
@@ -173,8 +190,9 @@ void TextFileIn::read_A(char* field, size_t n) {
 }
 
 void TextFileIn::close() {
-  if (f_ != nullptr) std::fclose(f_);
-  f_ = nullptr;
+  (void)file_.close();
+  eof_ = true;
+  pos_ = len_ = 0;
 }
 
 void TextFileIn::fail(std::string_view condition, std::string_view detail) const {
@@ -187,8 +205,7 @@ void TextFileIn::fail_eof() const {
 }
 
 bool file_exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  return os::exists(path);
 }
 
 }  // namespace drav::recio

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "recio/os_file.h"
 
 namespace drav::recio {
 
@@ -15,9 +17,13 @@ class TextSink {
   virtual ~TextSink() = default;
   // Writes one record: the line's characters, then CR LF.
   virtual void put(std::string_view line) = 0;
+  // Writes records already laid out, each ending in CR LF, as one block: the same bytes as a
+  // put() of each line. The default hands them to put() one by one.
+  virtual void put_lines(std::string_view block);
 };
 
-// Standard output (the default output unit).
+// Standard output (the default output unit). Each record reaches the system as it is put, so
+// console lines keep their order with the fatal report on standard error.
 class ConsoleSink : public TextSink {
  public:
   void put(std::string_view line) override;
@@ -27,6 +33,7 @@ class ConsoleSink : public TextSink {
 class StringSink : public TextSink {
  public:
   void put(std::string_view line) override;
+  void put_lines(std::string_view block) override;
   const std::string& text() const { return text_; }
 
  private:
@@ -55,17 +62,23 @@ class TextFileOut : public TextSink {
   TextFileOut& operator=(const TextFileOut&) = delete;
 
   void put(std::string_view line) override;
+  void put_lines(std::string_view block) override;
   void close();  // flushes; a failure is "error during write"
 
   int unit() const { return unit_; }
   const std::string& path() const { return path_; }
 
  private:
+  void flush();
+
   int unit_;
   std::string path_;
-  std::FILE* f_ = nullptr;
+  os::File file_;
+  std::string buf_;  // records not yet handed to the system
   bool truncate_on_write_ = false;
   std::string_view end_line_;  // written before the first record appended (see put)
+
+  void before_first_record();
 };
 
 // A formatted sequential file opened for reading (status old). Lines end in LF or CR LF (the
@@ -92,12 +105,15 @@ class TextFileIn {
   [[noreturn]] void fail_eof() const;
 
  private:
+  bool fill();  // more bytes into buf_; false at the end of the file
+
   int unit_;
   std::string path_;
-  std::FILE* f_ = nullptr;
+  os::File file_;
   int64_t line_no_ = 0;
-  char* buf_ = nullptr;  // line buffer of getline(), grown as needed
-  size_t cap_ = 0;
+  std::unique_ptr<char[]> buf_;  // read-ahead of the file
+  size_t pos_ = 0, len_ = 0;     // unread bytes are buf_[pos_, len_)
+  bool eof_ = false;
 };
 
 // True when something exists at `path` (a file, or anything else the system can stat).
