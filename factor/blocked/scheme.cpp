@@ -3,7 +3,7 @@
 // For each block J = columns [k0, k1), with S_J the running sums of its columns (from +0.0):
 //  1. for the earlier steps in runs P = [p0, p1) of ascending m: finish the rows P of U in J
 //     (u = a - S after the terms of P's own earlier rows, a small triangle), then add the terms
-//     of P to the running sums of every row below (the matrix product, split by rows);
+//     of P to the running sums of every row below (the matrix product);
 //  2. factor J panel by panel (each panel first takes the terms of the block's earlier panels,
 //     the same way), column by column inside a panel: the pivot candidates a - S, the first of
 //     the largest single-precision magnitudes, the exchange, the pivot test, the multipliers,
@@ -11,6 +11,14 @@
 //  3. apply the block's row exchanges to the columns outside it.
 // Each S(i,j) thus receives its terms in ascending m, each a separate product and addition,
 // whatever the blocking or the thread that adds them: the literal scheme's bits.
+//
+// The threads: while member 0 factors block J (step 2, which goes column by column), the other
+// members, and member 0 once it is done, already add to S_{J+1} the terms of every step before
+// J (step 1 without J's own steps): those read only columns left of J and rows of U above it,
+// which J's factorization does not touch, since J exchanges its rows in its own columns only
+// until step 3. The work is cut into tasks (slices of columns for the rows of U, chunks of rows
+// below) that the members take as they come free. Then step 3 (which exchanges S_{J+1}'s rows
+// as well), and the terms of J's own steps, split between all members.
 //
 // A band (half band b < n) is clipped: a term with a factor +/-0 and the other finite leaves
 // a sum unchanged (the sum starts at +0.0 and never becomes -0.0, and s + (+/-0) = s), so the
@@ -21,9 +29,10 @@
 // under each negative pivot when the row enters the window (the +0.0 entries are right for the
 // others).
 // Left out terms are only zero while every value is finite (0 * inf is NaN). So each block of a
-// band is kept aside before it is factored, and checked afterwards: a value that is not finite
-// in it (an entry, or an overflow) puts the block back and factors it again, with every later
-// one, on the whole matrix, where nothing is left out. Everything before that block was exact.
+// band is kept aside before anything is written into it, and checked once it is factored: a
+// value that is not finite in it (an entry, or an overflow) puts the block back and factors it
+// again, with every later one, on the whole matrix, where nothing is left out. Everything
+// before that block was exact. (The part of the next block already formed is put back too.)
 #include "factor/blocked/scheme.h"
 
 #include <algorithm>
@@ -44,6 +53,32 @@ int whole_tiles(int v, int nr) {
   return std::max(nr, v / nr * nr);
 }
 
+int round_up(int v, int m) {
+  return (v + m - 1) / m * m;
+}
+
+// A block of columns and what belongs to it.
+struct Block {
+  int k0 = 0, k1 = 0;       // its columns
+  int first = 0;            // the first row of U that can be nonzero in its columns
+  int reach = 0;            // rows [k0, reach) can enter the window while it is factored
+  double* s = nullptr;      // running sums: row i at s + i * nb, column k0 first
+  double* aside = nullptr;  // (band) its rows [first, reach) kept aside, row i - first
+};
+
+// The terms of the steps [m0, m1) for a block's columns, as tasks: slices of columns for the
+// rows [m0, m1) of U (each a chain of triangles and products down those rows), then, once every
+// slice is done, chunks of the rows [m1, zero_end) (each zeroed, and those below rows_end given
+// the terms). The slices zero their own rows of the sums first.
+struct Tasks {
+  Block* block = nullptr;
+  int m0 = 0, m1 = 0, rows_end = 0, zero_end = 0;
+  int slice_cols = 0, slices = 0, chunk_rows = 0, chunks = 0;
+  std::atomic<int> next_slice{0}, slices_done{0}, next_chunk{0};
+  std::atomic<bool> abandoned{false};
+  Waiter slices_finished;
+};
+
 class Elimination {
  public:
   Elimination(double* a, int64_t lda, int32_t n, int32_t half_band, int32_t* iord,
@@ -59,7 +94,8 @@ class Elimination {
         kc_(std::max(1, shape.depth)),
         tri_(std::max(1, shape.triangle)),
         parallel_work_(std::max<int64_t>(1, shape.parallel_work)),
-        panel_rows_(std::max(1, shape.panel_rows)) {
+        panel_rows_(std::max(1, shape.panel_rows)),
+        chunk_rows_(std::max(1, shape.chunk_rows)) {
     b_ = (half_band < 1 || half_band > n) ? n : half_band;
     // Clipping pays only where the band leaves most of the matrix out.
     if (3 * static_cast<int64_t>(b_) + nb_ >= n_) b_ = n_;
@@ -70,23 +106,32 @@ class Elimination {
 
  private:
   double* row(int64_t i) const { return a_ + i * lda_; }
-  // Running sums of row i in the columns of the current block (column k0_ first).
-  double* srow(int64_t i) { return s_.data() + i * nb_; }
+  double* srow(const Block& B, int64_t i) const { return B.s + i * nb_; }
   bool clipped() const { return b_ < n_; }
+  // Rows [0, entered(k)) have entered the window by step k-1: below, the multipliers of every
+  // step before k are zeros.
+  int entered(int k) const {
+    return static_cast<int>(std::min<int64_t>(n_, k + static_cast<int64_t>(b_) - 1));
+  }
+  Block block_at(int k0, int buffer);
 
   template <class F>
   void parallel(int members, F&& body);
-  int members_for(int64_t work, int64_t units) const;
+  int members_for(int64_t work, int64_t units, int most) const;
 
-  void update(int j0, int j1, int m0, int m1, int rows_end);
-  void trisolve(int p0, int p1, int c0, int c1, double* pack);
-  bool factor_panel(int c0, int c1, int rows_end);
+  void zero_sums(const Block& B, int r0, int r1, int c0, int c1);
+  void update(Block& B, int j0, int j1, int m0, int m1, int rows_end, int most);
+  void trisolve(Block& B, int p0, int p1, int c0, int c1, double* pack);
+  void prepare(Tasks& w, Block& B, int m1);
+  void run_tasks(Tasks& w, int member);
+  bool factor_block(Block& B, int most);
+  bool factor_panel(Block& B, int c0, int c1, int rows_end, int most);
   bool pivot_step(int c0, int c1, int s, int members);
-  void exchange_outside(int k0, int k1);
+  void exchange_outside(const Block& J, const Block* next);
   void give_entry_zeros(int r0, int r1);
-  void keep_aside(int r0, int r1);
-  void put_back(int r0, int r1);
-  bool finite(int r0, int r1) const;
+  void keep_aside(const Block& B, int r0, int r1);
+  void put_back(const Block& B, int r0, int r1);
+  bool finite(const Block& B) const;
 
   double* const a_;
   const int64_t lda_;
@@ -96,15 +141,14 @@ class Elimination {
   Team& team_;
   const int nb_, ib_, kc_, tri_;
   const int64_t parallel_work_;
-  const int panel_rows_;
+  const int panel_rows_, chunk_rows_;
   int32_t b_;  // half band; n_ once nothing is clipped
 
-  int k0_ = 0, k1_ = 0;               // the current block
-  ZArray<double> s_;                  // n x nb running sums
+  ZArray<double> s_[2];               // n x nb running sums of the current and the next block
   ZArray<double> bp_;                 // kc x nb, rows of U packed for the product
-  std::vector<ZArray<double>> pack_;  // per member: rows of U packed inside a triangle
-  ZArray<double> x_, y_;  // the panel, column by column: values and running sums (n x ib)
-  ZArray<double> aside_;  // a band block kept aside
+  std::vector<ZArray<double>> pack_;  // per member: rows of U packed for its own products
+  ZArray<double> x_, y_;     // the panel, column by column: values and running sums (n x ib)
+  ZArray<double> aside_[2];  // (band) the current and the next block kept aside
   std::vector<int32_t> iord_aside_;
   std::vector<int32_t> piv_;       // piv_[k]: the row exchanged with row k at step k (k: none)
   std::vector<int32_t> lo_;        // first column where the two rows of that exchange can differ
@@ -119,15 +163,12 @@ class Elimination {
   double fail_pivot_ = 0.0;
 };
 
-int round_up(int v, int m) {
-  return (v + m - 1) / m * m;
-}
-
 bool Elimination::allocate() {
   const int64_t n = n_;
   const int nbr = round_up(nb_, k_.nr);
-  if (!s_.allocate(n * nb_) || !bp_.allocate(static_cast<int64_t>(kc_) * nbr) ||
-      !x_.allocate(n * ib_) || !y_.allocate(n * ib_))
+  if (!s_[0].allocate(n * nb_) || !s_[1].allocate(n * nb_) ||
+      !bp_.allocate(static_cast<int64_t>(kc_) * nbr) || !x_.allocate(n * ib_) ||
+      !y_.allocate(n * ib_))
     return false;
   try {
     pack_.resize(static_cast<size_t>(team_.size()));
@@ -145,9 +186,21 @@ bool Elimination::allocate() {
     if (!p.allocate(static_cast<int64_t>(std::min(kc_, n_)) * nbr)) return false;
   if (clipped()) {
     const int64_t rows = std::min<int64_t>(n, 3 * static_cast<int64_t>(b_) + nb_);
-    if (!aside_.allocate(rows * nb_)) return false;
+    if (!aside_[0].allocate(rows * nb_) || !aside_[1].allocate(rows * nb_)) return false;
   }
   return true;
+}
+
+Block Elimination::block_at(int k0, int buffer) {
+  Block B;
+  B.k0 = k0;
+  B.k1 = std::min(n_, k0 + nb_);
+  const int64_t b = b_;
+  B.first = static_cast<int>(std::max<int64_t>(0, k0 - 2 * b + 2));
+  B.reach = entered(B.k1);
+  B.s = s_[buffer].data();
+  B.aside = clipped() ? aside_[buffer].data() : nullptr;
+  return B;
 }
 
 template <class F>
@@ -162,40 +215,46 @@ void Elimination::parallel(int members, F&& body) {
   team_.run(each);
 }
 
-// Members for a phase of `work` multiply-adds that splits into `units` pieces.
-int Elimination::members_for(int64_t work, int64_t units) const {
-  int64_t m = std::min<int64_t>(team_.size(), units);
+// Members (at most `most`) for a phase of `work` multiply-adds that splits into `units` pieces.
+int Elimination::members_for(int64_t work, int64_t units, int most) const {
+  int64_t m = std::min<int64_t>(std::min(team_.size(), most), units);
   m = std::min<int64_t>(m, std::max<int64_t>(1, work / parallel_work_));
   return static_cast<int>(std::max<int64_t>(1, m));
 }
 
+void Elimination::zero_sums(const Block& B, int r0, int r1, int c0, int c1) {
+  for (int i = r0; i < r1; ++i)
+    std::memset(srow(B, i) + (c0 - B.k0), 0, sizeof(double) * static_cast<size_t>(c1 - c0));
+}
+
 // Brings the running sums of columns [j0, j1) from the terms m < m0 to the terms m < m1: the
 // rows m0..m1-1 of U in these columns are finished, and the rows from m1 to rows_end-1 receive
-// the terms of those rows (the rows from rows_end on have only zero terms there).
-void Elimination::update(int j0, int j1, int m0, int m1, int rows_end) {
+// the terms of those rows (the rows from rows_end on have only zero terms there). Each run of
+// m in two phases of at most `most` members: the rows of U by slices of columns, then the
+// product by rows.
+void Elimination::update(Block& B, int j0, int j1, int m0, int m1, int rows_end, int most) {
   const int ncols = j1 - j0;
   const int nr = k_.nr, mr = k_.mr;
   for (int p0 = m0; p0 < m1; p0 += kc_) {
     const int p1 = std::min(m1, p0 + kc_);
     const int kk = p1 - p0;
     double* bp = bp_.data();
-    // The rows of U of this run, each member a slice of whole column tiles, packed for the
-    // product as they are finished.
-    parallel(members_for(static_cast<int64_t>(kk) * kk / 2 * ncols, (ncols + nr - 1) / nr),
+    // The rows of U of this run, packed for the product as they are finished.
+    parallel(members_for(static_cast<int64_t>(kk) * kk / 2 * ncols, (ncols + nr - 1) / nr, most),
              [&](int t, int members) {
                const Range c = share(j0, j1, t, members, nr);
                if (c.begin >= c.end) return;
-               trisolve(p0, p1, c.begin, c.end, pack_[static_cast<size_t>(t)].data());
+               trisolve(B, p0, p1, c.begin, c.end, pack_[static_cast<size_t>(t)].data());
                k_.pack_b(kk, c.end - c.begin, row(p0) + c.begin, lda_,
                          bp + static_cast<int64_t>(c.begin - j0) / nr * kk * nr);
              });
     if (p1 >= rows_end) continue;
     const int64_t rows = rows_end - p1;
-    parallel(members_for(rows * kk * ncols, (rows + mr - 1) / mr), [&](int t, int members) {
+    parallel(members_for(rows * kk * ncols, (rows + mr - 1) / mr, most), [&](int t, int members) {
       const Range r = share(p1, rows_end, t, members, mr);
       if (r.begin >= r.end) return;
-      k_.gemm(r.end - r.begin, ncols, kk, row(r.begin) + p0, lda_, bp, srow(r.begin) + (j0 - k0_),
-              nb_);
+      k_.gemm(r.end - r.begin, ncols, kk, row(r.begin) + p0, lda_, bp,
+              srow(B, r.begin) + (j0 - B.k0), nb_);
     });
   }
 }
@@ -203,11 +262,11 @@ void Elimination::update(int j0, int j1, int m0, int m1, int rows_end) {
 // Finishes rows p0..p1-1 of U in columns [c0, c1), whose running sums hold the terms m < p0:
 // each row takes the terms of the rows above it in the run, then u = a - S. Row 0 of U is the
 // entry row as it stands, as in the literal scheme.
-void Elimination::trisolve(int p0, int p1, int c0, int c1, double* pack) {
+void Elimination::trisolve(Block& B, int p0, int p1, int c0, int c1, double* pack) {
   const int w = c1 - c0;
   if (p1 - p0 <= tri_) {
     for (int r = p0; r < p1; ++r) {
-      double* s = srow(r) + (c0 - k0_);
+      double* s = srow(B, r) + (c0 - B.k0);
       const double* l = row(r);
       for (int m = p0; m < r; ++m) k_.axpy(w, l[m], row(m) + c0, s);
       if (r > 0) k_.sub(w, row(r) + c0, s, row(r) + c0);
@@ -215,10 +274,74 @@ void Elimination::trisolve(int p0, int p1, int c0, int c1, double* pack) {
     return;
   }
   const int mid = p0 + (p1 - p0) / 2;
-  trisolve(p0, mid, c0, c1, pack);
+  trisolve(B, p0, mid, c0, c1, pack);
   k_.pack_b(mid - p0, w, row(p0) + c0, lda_, pack);
-  k_.gemm(p1 - mid, w, mid - p0, row(mid) + p0, lda_, pack, srow(mid) + (c0 - k0_), nb_);
-  trisolve(mid, p1, c0, c1, pack);
+  k_.gemm(p1 - mid, w, mid - p0, row(mid) + p0, lda_, pack, srow(B, mid) + (c0 - B.k0), nb_);
+  trisolve(B, mid, p1, c0, c1, pack);
+}
+
+// The tasks that give block B the terms of the steps [B.first, m1), and zero the rest of its
+// sums.
+void Elimination::prepare(Tasks& w, Block& B, int m1) {
+  w.block = &B;
+  w.m0 = std::min(B.first, m1);
+  w.m1 = m1;
+  w.rows_end = std::min(entered(m1), B.reach);
+  w.zero_end = B.reach;
+  const int ncols = B.k1 - B.k0;
+  w.slice_cols = std::min(round_up(ncols, k_.nr), 4 * k_.nr);
+  w.slices = w.m0 < w.m1 ? (ncols + w.slice_cols - 1) / w.slice_cols : 0;
+  w.chunk_rows = round_up(chunk_rows_, k_.mr);
+  w.chunks = (w.zero_end - w.m1 + w.chunk_rows - 1) / w.chunk_rows;
+}
+
+void Elimination::run_tasks(Tasks& w, int member) {
+  Block& B = *w.block;
+  double* pack = pack_[static_cast<size_t>(member)].data();
+  for (;;) {
+    if (w.abandoned.load()) return;
+    const int slice = w.next_slice.fetch_add(1);
+    if (slice >= w.slices) break;
+    const int c0 = B.k0 + slice * w.slice_cols, c1 = std::min(B.k1, c0 + w.slice_cols);
+    zero_sums(B, w.m0, w.m1, c0, c1);
+    for (int p0 = w.m0; p0 < w.m1; p0 += kc_) {
+      const int p1 = std::min(w.m1, p0 + kc_);
+      trisolve(B, p0, p1, c0, c1, pack);
+      if (p1 >= w.m1) break;
+      k_.pack_b(p1 - p0, c1 - c0, row(p0) + c0, lda_, pack);
+      k_.gemm(w.m1 - p1, c1 - c0, p1 - p0, row(p1) + p0, lda_, pack, srow(B, p1) + (c0 - B.k0),
+              nb_);
+    }
+    if (w.slices_done.fetch_add(1) == w.slices - 1) w.slices_finished.wake();
+  }
+  w.slices_finished.wait([&] { return w.slices_done.load() == w.slices || w.abandoned.load(); });
+  const int ncols = B.k1 - B.k0;
+  for (;;) {
+    if (w.abandoned.load()) return;
+    const int chunk = w.next_chunk.fetch_add(1);
+    if (chunk >= w.chunks) break;
+    const int r0 = w.m1 + chunk * w.chunk_rows, r1 = std::min(w.zero_end, r0 + w.chunk_rows);
+    zero_sums(B, r0, r1, B.k0, B.k1);
+    const int rows = std::min(r1, w.rows_end) - r0;
+    if (rows <= 0) continue;
+    for (int p0 = w.m0; p0 < w.m1; p0 += kc_) {
+      const int p1 = std::min(w.m1, p0 + kc_);
+      k_.pack_b(p1 - p0, ncols, row(p0) + B.k0, lda_, pack);
+      k_.gemm(rows, ncols, p1 - p0, row(r0) + p0, lda_, pack, srow(B, r0), nb_);
+    }
+  }
+}
+
+// Step 2 for block B, whose sums hold every term m < B.k0, with at most `most` members.
+// False when the pivot test fails (fail_k_, fail_pivot_).
+bool Elimination::factor_block(Block& B, int most) {
+  if (clipped()) give_entry_zeros(entered(B.k0), B.reach);
+  for (int c0 = B.k0; c0 < B.k1; c0 += ib_) {
+    const int c1 = std::min(B.k1, c0 + ib_);
+    update(B, c0, c1, B.k0, c0, B.reach, most);
+    if (!factor_panel(B, c0, c1, B.reach, most)) return false;
+  }
+  return true;
 }
 
 // Factors the panel of columns [c0, c1) on rows [c0, rows_end), whose running sums hold every
@@ -227,21 +350,21 @@ void Elimination::trisolve(int p0, int p1, int c0, int c1, double* pack) {
 // its rows, member 0 picks the pivot, exchanges, tests and finishes the row of U, and all
 // then form the multipliers and the new terms of their rows. False when the pivot test fails
 // (fail_k_, fail_pivot_; the panel's values are written back first).
-bool Elimination::factor_panel(int c0, int c1, int rows_end) {
+bool Elimination::factor_panel(Block& B, int c0, int c1, int rows_end, int most) {
   const int w = c1 - c0;
   const int rows = rows_end - c0;
   const int64_t ld = n_;
   double* X = x_.data();
   double* Y = y_.data();
   bool failed = false;
-  const int members = members_for(static_cast<int64_t>(rows) * w * w / 2, rows / panel_rows_);
+  const int members = members_for(static_cast<int64_t>(rows) * w * w / 2, rows / panel_rows_, most);
   Barrier barrier(members);
 
   parallel(members, [&](int t, int members) {
     const Range own = share(0, rows, t, members, 8);
     for (int i = own.begin; i < own.end; ++i) {
       const double* ar = row(c0 + i) + c0;
-      const double* sr = srow(c0 + i) + (c0 - k0_);
+      const double* sr = srow(B, c0 + i) + (c0 - B.k0);
       for (int j = 0; j < w; ++j) {
         X[j * ld + i] = ar[j];
         Y[j * ld + i] = sr[j];
@@ -286,9 +409,10 @@ bool Elimination::factor_panel(int c0, int c1, int rows_end) {
     if (p == k) continue;
     double* rk = row(k);
     double* rp = row(p);
-    std::swap_ranges(rk + k0_, rk + c0, rp + k0_);
-    std::swap_ranges(rk + c1, rk + k1_, rp + c1);
-    std::swap_ranges(srow(k) + (c1 - k0_), srow(k) + (k1_ - k0_), srow(p) + (c1 - k0_));
+    std::swap_ranges(rk + B.k0, rk + c0, rp + B.k0);
+    std::swap_ranges(rk + c1, rk + B.k1, rp + c1);
+    std::swap_ranges(srow(B, k) + (c1 - B.k0), srow(B, k) + (B.k1 - B.k0),
+                     srow(B, p) + (c1 - B.k0));
   }
   return true;
 }
@@ -336,13 +460,14 @@ bool Elimination::pivot_step(int c0, int c1, int s, int members) {
   return true;
 }
 
-// The block's exchanges, in step order, in the columns left and right of it. On the right a
-// row in the window is +0 past column k+2b-2.
-void Elimination::exchange_outside(int k0, int k1) {
+// The block's exchanges, in step order, in the columns left and right of it and in the rows of
+// the next block's sums. On the right a row in the window is +0 past column k+2b-2.
+void Elimination::exchange_outside(const Block& J, const Block* next) {
+  const int k0 = J.k0, k1 = J.k1;
   int64_t moves = 0;
   for (int k = k0; k < k1; ++k)
     if (piv_[static_cast<size_t>(k)] != k) moves += n_;
-  parallel(members_for(moves * 8, std::max(1, n_ / 512)), [&](int t, int members) {
+  parallel(members_for(moves * 8, std::max(1, n_ / 512), team_.size()), [&](int t, int members) {
     const Range left = share(0, k0, t, members, 64);
     const Range right = share(k1, n_, t, members, 64);
     for (int k = k0; k < k1; ++k) {
@@ -355,6 +480,8 @@ void Elimination::exchange_outside(int k0, int k1) {
       const int hi =
           static_cast<int>(std::min<int64_t>(right.end, k + 2 * static_cast<int64_t>(b_) - 1));
       if (right.begin < hi) std::swap_ranges(rk + right.begin, rk + hi, rp + right.begin);
+      if (t == 0 && next != nullptr)
+        std::swap_ranges(srow(*next, k), srow(*next, k) + nb_, srow(*next, p));
     }
   });
 }
@@ -369,24 +496,22 @@ void Elimination::give_entry_zeros(int r0, int r1) {
   }
 }
 
-void Elimination::keep_aside(int r0, int r1) {
+void Elimination::keep_aside(const Block& B, int r0, int r1) {
   for (int i = r0; i < r1; ++i)
-    std::memcpy(aside_.data() + static_cast<int64_t>(i - r0) * nb_, row(i) + k0_,
-                sizeof(double) * static_cast<size_t>(k1_ - k0_));
-  std::copy(iord_, iord_ + n_, iord_aside_.begin());
+    std::memcpy(B.aside + static_cast<int64_t>(i - B.first) * nb_, row(i) + B.k0,
+                sizeof(double) * static_cast<size_t>(B.k1 - B.k0));
 }
 
-void Elimination::put_back(int r0, int r1) {
+void Elimination::put_back(const Block& B, int r0, int r1) {
   for (int i = r0; i < r1; ++i)
-    std::memcpy(row(i) + k0_, aside_.data() + static_cast<int64_t>(i - r0) * nb_,
-                sizeof(double) * static_cast<size_t>(k1_ - k0_));
-  std::copy(iord_aside_.begin(), iord_aside_.end(), iord_);
+    std::memcpy(row(i) + B.k0, B.aside + static_cast<int64_t>(i - B.first) * nb_,
+                sizeof(double) * static_cast<size_t>(B.k1 - B.k0));
 }
 
-bool Elimination::finite(int r0, int r1) const {
-  for (int i = r0; i < r1; ++i) {
+bool Elimination::finite(const Block& B) const {
+  for (int i = B.first; i < B.reach; ++i) {
     const double* r = row(i);
-    for (int j = k0_; j < k1_; ++j)
+    for (int j = B.k0; j < B.k1; ++j)
       if (!std::isfinite(r[j])) return false;
   }
   return true;
@@ -394,49 +519,71 @@ bool Elimination::finite(int r0, int r1) const {
 
 FactorOutcome Elimination::run() {
   for (int32_t i = 0; i < n_; ++i) iord_[i] = i + 1;
-  int k0 = 0;
-  while (k0 < n_) {
-    const int k1 = std::min(n_, k0 + nb_);
-    k0_ = k0;
-    k1_ = k1;
-    const int64_t b = b_;
-    // Rows of U that can be nonzero in this block, rows in the window before and during it.
-    const int first = static_cast<int>(std::max<int64_t>(0, k0 - 2 * b + 2));
-    const int entered = static_cast<int>(std::min<int64_t>(n_, k0 + b - 1));
-    const int reach = static_cast<int>(std::min<int64_t>(n_, k1 + b - 1));
+  int buffer = 0;
+  Block cur = block_at(0, buffer);
+  zero_sums(cur, cur.first, cur.reach, cur.k0, cur.k1);
+  if (clipped()) keep_aside(cur, cur.first, cur.reach);
+  for (;;) {
+    // Here cur's sums hold every term m < cur.k0, and nothing else of cur has been written
+    // since it was kept aside.
     const bool clip = clipped();
     const size_t negatives = negative_.size();
-    if (clip) {
-      give_entry_zeros(entered, reach);
-      keep_aside(first, reach);
+    if (clip) std::copy(iord_, iord_ + n_, iord_aside_.begin());
+    const bool last = cur.k1 >= n_;
+    Block next;
+    Tasks tasks;
+    bool failed = false, redo = false;
+    if (!last) {
+      // The next block's rows of U above cur are written beside cur's factorization: kept
+      // aside before, its other rows once cur's exchanges have reached them.
+      next = block_at(cur.k1, 1 - buffer);
+      if (clip) keep_aside(next, next.first, cur.k0);
     }
-    parallel(members_for(static_cast<int64_t>(reach - first) * nb_ / 4, 8), [&](int t,
-                                                                                int members) {
-      const Range r = share(first, reach, t, members, 16);
-      if (r.begin < r.end)
-        std::memset(srow(r.begin), 0, sizeof(double) * static_cast<size_t>(r.end - r.begin) * nb_);
-    });
-
-    update(k0, k1, first, k0, entered);
-    bool failed = false;
-    for (int c0 = k0; c0 < k1 && !failed; c0 += ib_) {
-      const int c1 = std::min(k1, c0 + ib_);
-      update(c0, c1, k0, c0, reach);
-      failed = !factor_panel(c0, c1, reach);
+    if (last || cur.k0 == 0) {
+      // Nothing to do beside: the whole team factors the block.
+      failed = !factor_block(cur, team_.size());
+      redo = clip && !finite(cur);
+      if (!last) zero_sums(next, next.first, next.reach, next.k0, next.k1);
+    } else {
+      prepare(tasks, next, cur.k0);
+      auto body = [&](int t) {
+        if (t == 0) {
+          failed = !factor_block(cur, 1);
+          redo = clip && !finite(cur);
+          if (failed || redo) {
+            tasks.abandoned.store(true);
+            tasks.slices_finished.wake();
+            return;
+          }
+        }
+        run_tasks(tasks, t);
+      };
+      team_.run(body);
     }
-    if (clip && !finite(first, reach)) {
-      // Redo this block, and factor every later one, on the whole matrix.
-      put_back(first, reach);
+    if (redo) {
+      // Back to the state before cur was first written, then cur and every later block on the
+      // whole matrix.
+      put_back(cur, cur.first, cur.reach);
+      if (!last) put_back(next, next.first, std::min(cur.k0, next.reach));
+      std::copy(iord_aside_.begin(), iord_aside_.end(), iord_);
       negative_.resize(negatives);
-      give_entry_zeros(entered, n_);
+      give_entry_zeros(entered(cur.k0), n_);
       b_ = n_;
+      cur = block_at(cur.k0, buffer);
+      zero_sums(cur, 0, n_, cur.k0, cur.k1);
+      update(cur, cur.k0, cur.k1, 0, cur.k0, n_, team_.size());
       continue;
     }
     if (failed) return {FactorOutcome::Stop::PivotFailed, fail_k_ + 1, fail_pivot_};
-    exchange_outside(k0, k1);
-    k0 = k1;
+    exchange_outside(cur, last ? nullptr : &next);
+    if (last) return {FactorOutcome::Stop::Complete, n_ + 1, 0.0};
+    if (clip) keep_aside(next, std::max(cur.k0, next.first), next.reach);
+    // The terms of cur's own steps for the next block.
+    update(next, next.k0, next.k1, cur.k0, cur.k1, std::min(entered(cur.k1), next.reach),
+           team_.size());
+    cur = next;
+    buffer = 1 - buffer;
   }
-  return {FactorOutcome::Stop::Complete, n_ + 1, 0.0};
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ struct Shape {
   int64_t parallel_work = 1 << 17;
   // Rows of a panel below which a member takes no share of its column steps.
   int panel_rows = 256;
+  // Rows of one task of the product that runs beside a block's factorization.
+  int chunk_rows = 128;
 };
 
 // The factorization of LUDECOMP_BLOCKED on the n x n matrix at a (row i at a + i*lda), every

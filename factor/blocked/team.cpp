@@ -2,45 +2,7 @@
 
 #include <exception>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
 namespace drav::blocked {
-
-namespace {
-
-inline void relax() {
-#if defined(__x86_64__) || defined(__i386__)
-  _mm_pause();
-#else
-  std::this_thread::yield();
-#endif
-}
-
-// Phases follow each other within microseconds, so a waiting member spins a little, then
-// yields its core (the member it waits for may need it: more threads than cores, or a
-// machine shared with other work), and at last sleeps.
-constexpr int kSpins = 2000;
-constexpr int kYields = 200;
-
-}  // namespace
-
-template <class Done>
-void Waiter::wait(Done done) {
-  for (int i = 0; i < kSpins; ++i) {
-    if (done()) return;
-    relax();
-  }
-  for (int i = 0; i < kYields; ++i) {
-    if (done()) return;
-    std::this_thread::yield();
-  }
-  std::unique_lock<std::mutex> lock(mutex_);
-  sleepers_.fetch_add(1);
-  cv_.wait(lock, done);
-  sleepers_.fetch_sub(1);
-}
 
 void Waiter::wake() {
   if (sleepers_.load() > 0) {

@@ -18,15 +18,46 @@ namespace drav::blocked {
 // by a sequentially consistent operation before wake(), so a waiter either sees it or is woken.
 class Waiter {
  public:
+  // Returns once done() (which reads atomics) holds.
   template <class Done>
   void wait(Done done);
   void wake();
 
  private:
+  // Phases follow each other within microseconds, so a waiting member spins a little, then
+  // yields its core (the member it waits for may need it: more threads than cores, or a
+  // machine shared with other work), and at last sleeps.
+  static constexpr int kSpins = 2000;
+  static constexpr int kYields = 200;
+
+  static void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+  }
+
   std::mutex mutex_;
   std::condition_variable cv_;
   std::atomic<int> sleepers_{0};
 };
+
+template <class Done>
+void Waiter::wait(Done done) {
+  for (int i = 0; i < kSpins; ++i) {
+    if (done()) return;
+    relax();
+  }
+  for (int i = 0; i < kYields; ++i) {
+    if (done()) return;
+    std::this_thread::yield();
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  sleepers_.fetch_add(1);
+  cv_.wait(lock, done);
+  sleepers_.fetch_sub(1);
+}
 
 class Team {
  public:

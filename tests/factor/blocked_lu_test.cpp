@@ -454,6 +454,14 @@ TEST(BlockedLu, ValuesThatAreNotFiniteGiveTheLiteralBits) {
   for (int j = 57; j < 64; ++j) late[59][j] = late[60][j] = late[j][59] = late[j][60] = 0.0;
   late[59][59] = 1.0, late[59][60] = 1.5e308, late[60][59] = -1.0, late[60][60] = 1.5e308;
   d.check(late, 3);
+  // The same in blocks of the default size, a band clipped across several of them: an entry
+  // that is not finite in the fourth block, and one that overflows with the elimination.
+  for (double v : {kInf, 1.5e308}) {
+    Dense a = random_band(600, 40, Fill::Graded, rng);
+    a[540][530] = v;
+    a[530][540] = v;
+    d.check(a, 40);
+  }
   d.stats.print("not finite");
   EXPECT_GT(d.stats.not_finite, 15);
 }
