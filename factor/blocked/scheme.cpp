@@ -124,6 +124,10 @@ class Elimination {
   void trisolve(Block& B, int p0, int p1, int c0, int c1, double* pack);
   void prepare(Tasks& w, Block& B, int m1);
   void run_tasks(Tasks& w, int member);
+  // Where the rows [p0, p0 + kc) of U above the next block are packed for the products.
+  double* packed(const Tasks& w, int p0) {
+    return up_.data() + static_cast<int64_t>(p0 - w.m0) * round_up(nb_, k_.nr);
+  }
   bool factor_block(Block& B, int most);
   bool factor_panel(Block& B, int c0, int c1, int rows_end, int most);
   bool pivot_step(int c0, int c1, int s, int members);
@@ -146,6 +150,7 @@ class Elimination {
 
   ZArray<double> s_[2];               // n x nb running sums of the current and the next block
   ZArray<double> bp_;                 // kc x nb, rows of U packed for the product
+  ZArray<double> up_;                 // n x nb, the rows of U above the next block, packed
   std::vector<ZArray<double>> pack_;  // per member: rows of U packed for its own products
   ZArray<double> x_, y_;     // the panel, column by column: values and running sums (n x ib)
   ZArray<double> aside_[2];  // (band) the current and the next block kept aside
@@ -167,8 +172,8 @@ bool Elimination::allocate() {
   const int64_t n = n_;
   const int nbr = round_up(nb_, k_.nr);
   if (!s_[0].allocate(n * nb_) || !s_[1].allocate(n * nb_) ||
-      !bp_.allocate(static_cast<int64_t>(kc_) * nbr) || !x_.allocate(n * ib_) ||
-      !y_.allocate(n * ib_))
+      !bp_.allocate(static_cast<int64_t>(kc_) * nbr) || !up_.allocate(n * nbr) ||
+      !x_.allocate(n * ib_) || !y_.allocate(n * ib_))
     return false;
   try {
     pack_.resize(static_cast<size_t>(team_.size()));
@@ -307,10 +312,12 @@ void Elimination::run_tasks(Tasks& w, int member) {
     for (int p0 = w.m0; p0 < w.m1; p0 += kc_) {
       const int p1 = std::min(w.m1, p0 + kc_);
       trisolve(B, p0, p1, c0, c1, pack);
-      if (p1 >= w.m1) break;
-      k_.pack_b(p1 - p0, c1 - c0, row(p0) + c0, lda_, pack);
-      k_.gemm(w.m1 - p1, c1 - c0, p1 - p0, row(p1) + p0, lda_, pack, srow(B, p1) + (c0 - B.k0),
-              nb_);
+      // Packed once for every product with these rows: this slice's tiles of the run.
+      double* bp = packed(w, p0) + static_cast<int64_t>(c0 - B.k0) / k_.nr * (p1 - p0) * k_.nr;
+      k_.pack_b(p1 - p0, c1 - c0, row(p0) + c0, lda_, bp);
+      if (p1 < w.m1)
+        k_.gemm(w.m1 - p1, c1 - c0, p1 - p0, row(p1) + p0, lda_, bp, srow(B, p1) + (c0 - B.k0),
+                nb_);
     }
     if (w.slices_done.fetch_add(1) == w.slices - 1) w.slices_finished.wake();
   }
@@ -326,8 +333,7 @@ void Elimination::run_tasks(Tasks& w, int member) {
     if (rows <= 0) continue;
     for (int p0 = w.m0; p0 < w.m1; p0 += kc_) {
       const int p1 = std::min(w.m1, p0 + kc_);
-      k_.pack_b(p1 - p0, ncols, row(p0) + B.k0, lda_, pack);
-      k_.gemm(rows, ncols, p1 - p0, row(r0) + p0, lda_, pack, srow(B, r0), nb_);
+      k_.gemm(rows, ncols, p1 - p0, row(r0) + p0, lda_, packed(w, p0), srow(B, r0), nb_);
     }
   }
 }

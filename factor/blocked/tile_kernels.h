@@ -72,11 +72,20 @@ struct TileKernels {
   static void pack_b(int k, int ncols, const double* b, int64_t ldb, double* bp) {
     for (int j0 = 0; j0 < ncols; j0 += NR) {
       const int w = std::min(NR, ncols - j0);
-      for (int m = 0; m < k; ++m) {
-        const double* src = b + m * ldb + j0;
-        double* dst = bp + static_cast<int64_t>(m) * NR;
-        for (int j = 0; j < w; ++j) dst[j] = src[j];
-        for (int j = w; j < NR; ++j) dst[j] = 0.0;
+      if (w == NR) {
+        for (int m = 0; m < k; ++m) {
+          const double* src = b + m * ldb + j0;
+          double* dst = bp + static_cast<int64_t>(m) * NR;
+#pragma GCC unroll 8
+          for (int j = 0; j < NV; ++j) V::store(dst + j * W, V::load(src + j * W));
+        }
+      } else {
+        for (int m = 0; m < k; ++m) {
+          const double* src = b + m * ldb + j0;
+          double* dst = bp + static_cast<int64_t>(m) * NR;
+          for (int j = 0; j < w; ++j) dst[j] = src[j];
+          for (int j = w; j < NR; ++j) dst[j] = 0.0;
+        }
       }
       bp += static_cast<int64_t>(k) * NR;
     }
