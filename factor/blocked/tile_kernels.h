@@ -1,5 +1,8 @@
 // The kernels of kernels.h written once over a small vector type, instantiated by each
-// instruction set's source file (included there only, compiled with that file's flags).
+// instruction set's source file (included there only, compiled with that file's flags). The
+// vector types live in anonymous namespaces, so each instantiation is the file's own: nothing
+// here may have external linkage, or the linker could hand one instruction set's code to
+// another's callers.
 //
 // A vector type V provides: T, W (lanes), load, store (unaligned), set1, add, sub, mul, div,
 // and max_magnitude (the largest |(float)x[i]| of W values, NaN left out, merged into a running
