@@ -122,7 +122,7 @@ FactorOutcome run_blocked(const Variant& v, Matrix& lu, int32_t n, int32_t half_
 }
 
 struct Stats {
-  int cases = 0, complete = 0, fail_step1 = 0, fail_later = 0, exchanged = 0;
+  int cases = 0, complete = 0, exchanged = 0, fail_step1 = 0, fail_later = 0;
   int negative_pivots = 0, minus_zero_l = 0, not_finite = 0;
 
   // What a family exercised, so that a weakened generator shows in the log.
