@@ -21,7 +21,7 @@ namespace {
 using testing_factor::bits;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kNaN = testing_factor::default_nan();
 
 std::vector<const Kernels*> tables() {
   std::vector<const Kernels*> t;
