@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "factor/band_lu.h"
-#include "factor/ludecomp.h"
+#include "factor/reference/ludecomp.h"
 
 namespace {
 

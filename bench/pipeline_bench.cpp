@@ -28,7 +28,7 @@
 #include "assembly/genlu.h"
 #include "driver/model_input.h"
 #include "factor/factor_system.h"
-#include "factor/ludecomp.h"
+#include "factor/reference/ludecomp.h"
 #include "params/rcom.h"
 #include "recio/textio.h"
 #include "tools/lib/model_desc.h"

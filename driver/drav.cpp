@@ -13,7 +13,7 @@
 #include "driver/results.h"
 #include "driver/work_alloc.h"
 #include "factor/factor_system.h"
-#include "factor/ludecomp.h"
+#include "factor/pivot_report.h"
 #include "params/rcom.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "factor/ludecomp.h"
+#include "factor/reference/ludecomp.h"
 #if __has_include("factor/blocked_lu.h")
 #include "factor/blocked_lu.h"
 #endif

@@ -18,7 +18,7 @@
 
 #include "assembly/literal_generation.h"
 #include "driver/model_input.h"
-#include "factor/ludecomp.h"
+#include "factor/reference/ludecomp.h"
 #include "params/rcom.h"
 #include "recio/textio.h"
 #include "tempdir.h"

@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "factor/ludecomp.h"
+#include "factor/pivot_report.h"
+#include "factor/reference/ludecomp.h"
 #include "factor_support.h"
 #include "recio/textio.h"
 

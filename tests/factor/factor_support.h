@@ -75,6 +75,14 @@ inline Matrix make_matrix(std::initializer_list<std::initializer_list<double>> r
   return a;
 }
 
+// The NaN that arithmetic produces on this processor (0 * inf). Where every NaN of a computation
+// is this one, it cannot matter which of two NaN operands an operation passes on, which is the
+// compiler's choice for a commutative operation; with other NaNs among the entries it can.
+inline double default_nan() {
+  volatile double zero = 0.0;
+  return zero * std::numeric_limits<double>::infinity();
+}
+
 inline uint64_t bits(double v) {
   uint64_t u;
   std::memcpy(&u, &v, sizeof u);

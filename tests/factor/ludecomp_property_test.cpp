@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "factor/ludecomp.h"
+#include "factor/reference/ludecomp.h"
 #include "factor_support.h"
 #include "recio/textio.h"
 

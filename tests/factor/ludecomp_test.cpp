@@ -1,5 +1,5 @@
 // The factorization on hand-checked matrices, and its failure records.
-#include "factor/ludecomp.h"
+#include "factor/reference/ludecomp.h"
 
 #include <gtest/gtest.h>
 

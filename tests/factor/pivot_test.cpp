@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "factor/ludecomp.h"
+#include "factor/reference/ludecomp.h"
 #include "factor_support.h"
 
 namespace drav {

@@ -14,7 +14,7 @@
 #include "driver/model_input.h"
 #include "driver/work_alloc.h"
 #include "factor/factor_system.h"
-#include "factor/ludecomp.h"
+#include "factor/reference/ludecomp.h"
 #include "params/rcom.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"

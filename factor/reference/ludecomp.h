@@ -31,11 +31,6 @@ void APVT(Matrix& LU, int32_t N, int32_t* IORD, int32_t KSTEP);
 // stands. Same sums, same order, same rounding, so LU and IORD come out identical bit for bit.
 void APVT_DIRECT(Matrix& LU, int32_t N, int32_t* IORD, int32_t KSTEP);
 
-// Writes the failure record of a pivot u = u(k,k) that failed the pivot test at step k: at
-// step 1 to `console` and to the report file c.report_path() (appended, unit 1), at a later
-// step to the report file only.
-void report_pivot_failure(int32_t k, double u, const COMPAR& c, recio::TextSink& console);
-
 // Factors LU in place. IERR: 0 after a complete factorization (KSTEP = N+1), -1 when a pivot
 // fell below PIVTOL or is not a number (KSTEP = the failing step). The failure record goes to
 // the report file c.report_path() (appended, unit 1) and, at step 1, also to `console`.

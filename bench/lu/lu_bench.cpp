@@ -1,0 +1,251 @@
+// The factorization on stiffness matrices of plane trusses: the literal scheme, the blocked
+// kernel with 1 and 2 threads, and OpenBLAS dgetrf with 1 and 2 threads on the same matrix.
+// One line per case of key=value fields (medians of the repetitions, seconds); see README.md.
+#include <cblas.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "factor/blocked_lu.h"
+#include "factor/reference/ludecomp.h"
+#include "params/compar.h"
+#include "params/work.h"
+#include "recio/textio.h"
+#include "tools/lib/audit_model.h"
+#include "tools/lib/model_desc.h"
+#include "tools/lib/model_files.h"
+
+extern "C" void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv,
+                        int* info);
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A plane truss of nx by ny nodes, ny across: bars along and across, one diagonal per panel,
+// the first column of nodes pinned, `extra_fixes` more directions fixed to give odd sizes.
+// Numbered across the short side the matrix is a band of about 4 * ny + 3; numbered at random
+// its factors fill the whole matrix.
+std::string truss(int nx, int ny, bool random_numbers, int extra_fixes) {
+  const int nodes = nx * ny;
+  std::vector<int> number(static_cast<size_t>(nodes));
+  std::iota(number.begin(), number.end(), 1);
+  std::mt19937 rng(12345);
+  if (random_numbers) std::shuffle(number.begin(), number.end(), rng);
+  auto id = [&](int ix, int iy) { return number[static_cast<size_t>(ix * ny + iy)]; };
+  std::string d = "ndofn 2\ndefault E=2.1e8 A=0.001\n";
+  for (int ix = 0; ix < nx; ++ix)
+    for (int iy = 0; iy < ny; ++iy)
+      d += "node " + std::to_string(id(ix, iy)) + " " + std::to_string(2 * ix) + " " +
+           std::to_string(1.5 * iy) + "\n";
+  int b = 0;
+  auto bar = [&](int p, int q) {
+    d += "bar " + std::to_string(++b) + " " + std::to_string(p) + " " + std::to_string(q) + "\n";
+  };
+  for (int ix = 0; ix < nx; ++ix)
+    for (int iy = 0; iy < ny; ++iy) {
+      if (ix + 1 < nx) bar(id(ix, iy), id(ix + 1, iy));
+      if (iy + 1 < ny) bar(id(ix, iy), id(ix, iy + 1));
+      if (ix + 1 < nx && iy + 1 < ny) bar(id(ix, iy), id(ix + 1, iy + 1));
+    }
+  for (int iy = 0; iy < ny; ++iy) d += "fix " + std::to_string(id(0, iy)) + " x y\n";
+  for (int e = 0; e < extra_fixes; ++e) d += "fix " + std::to_string(id(nx - 1, e)) + " y\n";
+  return d;
+}
+
+// The system matrix the program generates for a description, built in a scratch directory.
+drav::Matrix stiffness(const std::string& description) {
+  const auto model = drav::tools::build_model(drav::tools::parse_description(description, "bench"));
+  const std::filesystem::path old = std::filesystem::current_path();
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("drav-lu-bench-" + std::to_string(::getpid()));
+  drav::tools::write_model_dir(model, dir.string());
+  std::filesystem::current_path(dir);
+  drav::audit::Model m;
+  drav::audit::load_model(m);
+  drav::Matrix a;
+  drav::audit::build_matrix(m, a);
+  std::filesystem::current_path(old);
+  std::filesystem::remove_all(dir);
+  return a;
+}
+
+int32_t true_band(const drav::Matrix& a) {
+  const int32_t n = a.order();
+  int32_t b = 1;
+  for (int32_t i = 1; i <= n; ++i) {
+    const double* r = a.row(i);
+    for (int32_t j = 1; j <= n; ++j) {
+      uint64_t u;
+      std::memcpy(&u, &r[j - 1], sizeof u);
+      if (u != 0) b = std::max(b, std::abs(i - j) + 1);
+    }
+  }
+  return b;
+}
+
+void copy(const drav::Matrix& from, drav::Matrix& to) {
+  to.allocate(from.order());
+  for (int32_t i = 1; i <= from.order(); ++i)
+    std::memcpy(to.row(i), from.row(i), sizeof(double) * static_cast<size_t>(from.order()));
+}
+
+bool same(const drav::Matrix& a, const drav::Matrix& b) {
+  for (int32_t i = 1; i <= a.order(); ++i)
+    if (std::memcmp(a.row(i), b.row(i), sizeof(double) * static_cast<size_t>(a.order())) != 0)
+      return false;
+  return true;
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+template <class F>
+double seconds(F&& f) {
+  const auto t0 = Clock::now();
+  f();
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+struct Case {
+  std::string name;
+  int nx, ny;
+  bool random_numbers;
+  int extra_fixes;
+};
+
+struct Options {
+  int reps = 3;
+  int literal_max = 2000;  // larger systems: the literal time extrapolated by N^3
+  std::string only;        // cases whose name contains this
+};
+
+struct Result {
+  double literal = 0;
+  bool literal_measured = false;
+  double blocked[2] = {0, 0}, dgetrf[2] = {0, 0};
+  std::string exact = "unchecked";
+};
+
+void run_case(const Case& cs, const Options& opt, double& literal_per_n3) {
+  const drav::Matrix entry = stiffness(truss(cs.nx, cs.ny, cs.random_numbers, cs.extra_fixes));
+  const int32_t n = entry.order();
+  const int32_t band = true_band(entry);
+  Result r;
+
+  drav::Matrix lit;
+  std::vector<int32_t> iord_lit(static_cast<size_t>(n));
+  if (n <= opt.literal_max) {
+    copy(entry, lit);
+    drav::COMPAR c;
+    drav::recio::StringSink console;
+    int32_t ierr = 0, kstep = 0;
+    r.literal = seconds([&] { drav::LUDECOMP(lit, n, iord_lit.data(), ierr, kstep, c, console); });
+    r.literal_measured = true;
+    literal_per_n3 = r.literal / (static_cast<double>(n) * n * n);
+  } else {
+    r.literal = literal_per_n3 * n * n * n;
+  }
+
+  drav::Matrix first;
+  std::vector<int32_t> iord_first;
+  bool exact = true;
+  for (int t = 1; t <= 2; ++t) {
+    std::vector<double> times;
+    for (int rep = 0; rep < opt.reps; ++rep) {
+      drav::Matrix lu;
+      copy(entry, lu);
+      std::vector<int32_t> iord(static_cast<size_t>(n));
+      drav::FactorOutcome out;
+      times.push_back(
+          seconds([&] { out = drav::LUDECOMP_BLOCKED(lu, n, band, iord.data(), {t}); }));
+      exact = exact && out.stop == drav::FactorOutcome::Stop::Complete;
+      if (r.literal_measured) {
+        exact = exact && same(lu, lit) && iord == iord_lit;
+      } else if (first.allocated()) {
+        exact = exact && same(lu, first) && iord == iord_first;
+      } else {
+        copy(lu, first);
+        iord_first = iord;
+      }
+    }
+    r.blocked[t - 1] = median(times);
+  }
+  r.exact = !exact ? "no" : r.literal_measured ? "same-as-literal" : "same-for-1-and-2-threads";
+
+  // dgetrf works on columns: the transpose of the rows (the same matrix, it is symmetric).
+  std::vector<double> col(static_cast<size_t>(n) * n);
+  for (int t = 1; t <= 2; ++t) {
+    openblas_set_num_threads(t);
+    std::vector<double> times;
+    for (int rep = 0; rep < opt.reps; ++rep) {
+      for (int32_t j = 0; j < n; ++j)
+        for (int32_t i = 0; i < n; ++i) col[static_cast<size_t>(j) * n + i] = entry(i + 1, j + 1);
+      std::vector<int> ipiv(static_cast<size_t>(n));
+      int info = 0;
+      times.push_back(seconds([&] { dgetrf_(&n, &n, col.data(), &n, ipiv.data(), &info); }));
+    }
+    r.dgetrf[t - 1] = median(times);
+  }
+
+  std::printf(
+      "case=%s n=%d half_band=%d literal_s=%.3f literal=%s blocked_1t_s=%.4f blocked_2t_s=%.4f "
+      "dgetrf_1t_s=%.4f dgetrf_2t_s=%.4f ratio_1t=%.3f ratio_2t=%.3f exact=%s\n",
+      cs.name.c_str(), n, band, r.literal, r.literal_measured ? "measured" : "extrapolated",
+      r.blocked[0], r.blocked[1], r.dgetrf[0], r.dgetrf[1], r.blocked[0] / r.dgetrf[0],
+      r.blocked[1] / r.dgetrf[1], r.exact.c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--reps" && i + 1 < argc) {
+      opt.reps = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--literal-max" && i + 1 < argc) {
+      opt.literal_max = std::atoi(argv[++i]);
+    } else if (a == "--only" && i + 1 < argc) {
+      opt.only = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: %s [--reps R] [--literal-max N] [--only NAME]\n", argv[0]);
+      return 2;
+    }
+  }
+  // Dense: random node numbering; band N/8: numbered across the short side (ny = N/16);
+  // odd: sizes that are no multiple of any tile or block.
+  const Case cases[] = {
+      {"dense", 26, 20, true, 0},     {"dense", 51, 20, true, 0},
+      {"dense", 101, 20, true, 0},    {"band-n/8", 9, 125, false, 0},
+      {"band-n/8", 9, 250, false, 0}, {"band-n/8", 9, 500, false, 0},
+      {"dense-odd", 39, 20, true, 3}, {"dense-odd", 77, 20, true, 1},
+      {"band-odd", 9, 187, false, 5},
+  };
+  std::printf("# seconds, medians of %d; ratio = blocked / dgetrf at the same thread count;\n",
+              opt.reps);
+  std::printf("# literal timed up to n = %d, beyond extrapolated by n^3 from the last timed\n",
+              opt.literal_max);
+  std::printf("# blocked kernel: %s\n",
+              drav::isa_in_use(drav::Isa::Best) == drav::Isa::Avx512 ? "avx512"
+              : drav::isa_in_use(drav::Isa::Best) == drav::Isa::Avx2 ? "avx2"
+                                                                     : "portable");
+  double literal_per_n3 = 0;
+  for (const Case& cs : cases)
+    if (opt.only.empty() || cs.name.find(opt.only) != std::string::npos)
+      run_case(cs, opt, literal_per_n3);
+  return 0;
+}
