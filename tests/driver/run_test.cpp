@@ -96,6 +96,9 @@ std::string one_bar(const std::string& extra) {
 
 const char* kTitleBlock = "\r\n\r\n *** ZORVIK                  DRAV      \r\n";
 
+// The status file after anything but a completed run: written first, replaced at the end.
+const char* kFailedStatus = "          -1\r\n";
+
 TEST_F(Run, RegularMatrixLeavesFactorsOrderAndStatus) {
   model(one_bar("spring 2 y -30\n"));
   const RunResult r = run();
@@ -249,7 +252,7 @@ TEST_F(Run, ParameterFileProblemsEndTheRunWithTheReport) {
   write_file(path("COMZOR.DAT"), "2 0 0 1 99999999999 2 2\r\n");
   r = run();
   EXPECT_NE(r.err.find("input conversion error, unit 2, file COMZOR.DAT"), std::string::npos);
-  EXPECT_FALSE(exists("drav0.dat"));
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
 }
 
 // A parameter file without supports; the steps the program does not use hold zeros.
@@ -267,12 +270,13 @@ TEST_F(Run, WorkArraysThatCannotBeHadStopTheRun) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "  * Allocation Error: NEI,NF,A0,S0\r\n STOP: DRAV\r\n");
   EXPECT_EQ(r.err, "");
-  EXPECT_FALSE(exists("drav0.dat"));
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
   // Group 2: V would need 300 000 000 * 2 * 8 bytes.
   write_file(path("COMZOR.DAT"), comzor("1 0 0 300000000 2 1 1", 2));
   r = run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "  * Eroare alocare:V,VMOD,YY,T,IND,AL0\r\n STOP: DRAV\r\n");
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
 }
 
 TEST_F(Run, MissingModelFileEndsTheRun) {
@@ -281,7 +285,7 @@ TEST_F(Run, MissingModelFileEndsTheRun) {
   const RunResult r = run();
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("file not found, unit 2, file x0.UNF"), std::string::npos) << r.err;
-  EXPECT_FALSE(exists("drav0.dat"));
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
 }
 
 TEST_F(Run, EquationCountMustMatchTheSupports) {
@@ -317,7 +321,7 @@ TEST_F(Run, ZeroReferenceLengthIsRefusedAfterTheReport) {
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("node 2, direction 1"), std::string::npos) << r.err;
   EXPECT_TRUE(exists("rig-case1.dat"));
-  EXPECT_FALSE(exists("drav0.dat"));
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
 }
 
 TEST_F(Run, MatrixThatCannotBeAllocatedLeavesAFailureStatus) {
@@ -337,7 +341,7 @@ TEST_F(Run, MatrixThatCannotBeAllocatedLeavesAFailureStatus) {
   const RunResult r = run();
   EXPECT_NE(r.status, 0);
   EXPECT_EQ(r.out, "  Can Not Allocate work array LU!\r\n");
-  EXPECT_EQ(file("drav0.dat"), "          -1\r\n");
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
   EXPECT_FALSE(exists("order.dat"));
 }
 
