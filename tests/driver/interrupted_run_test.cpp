@@ -2,7 +2,6 @@
 // fatal error, a full disk, a kill at any moment), the status file does not say success and
 // the matrix file and order.dat are each the earlier complete file or the new complete file.
 #include <gtest/gtest.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -12,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "spawn.h"
+#include "run_support.h"
 #include "tempdir.h"
 
 namespace drav {
@@ -40,11 +39,7 @@ const std::string kNewModel = leaning_bar("-0.25");
 const std::string kSingularModel =
     "ndofn 2\nnode 1 0 0\nnode 2 2 0\nfix 1 all\nbar 1 1 2 E=100 A=1\niter 2\n";
 
-// The files a run leaves for the next program.
-struct Results {
-  std::string aa, order, status;
-  bool operator==(const Results&) const = default;
-};
+using testing::Results;
 
 class Interrupted : public ::testing::Test {
  public:
@@ -56,11 +51,9 @@ class Interrupted : public ::testing::Test {
   std::string file(const std::string& name) const { return read_file(path(name)); }
 
   void model(const std::string& description, const fs::path& where) {
-    const std::string desc = (tmp.path() / "model.txt").string();
-    write_file(desc, description);
-    const std::string cmd = std::string("'") + DRAV_MKMODEL_EXE + "' '" + desc + "' '" +
-                            where.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << description;
+    ASSERT_TRUE(
+        testing::build_model(description, (tmp.path() / "model.txt").string(), where.string()))
+        << description;
   }
 
   testing::ChildOptions options() const {
@@ -73,12 +66,8 @@ class Interrupted : public ::testing::Test {
   std::string out() const { return read_file((tmp.path() / "stdout").string()); }
   std::string err() const { return read_file((tmp.path() / "stderr").string()); }
 
-  Results results() const { return {file("AA.UNF"), file("order.dat"), file("drav0.dat")}; }
-  void put(const Results& r) {
-    write_file(path("AA.UNF"), r.aa);
-    write_file(path("order.dat"), r.order);
-    write_file(path("drav0.dat"), r.status);
-  }
+  Results results() const { return testing::results_in(dir); }
+  void put(const Results& r) { testing::put_results(dir, r); }
   // The scratch files in the working directory (of the result files, or anything else).
   std::vector<std::string> scratch_files() const {
     std::vector<std::string> names;
@@ -108,18 +97,13 @@ class Interrupted : public ::testing::Test {
     testing::ChildOptions o = options();
     o.dir = ref.string();
     testing::run_child(o);
-    fresh = {read_file((ref / "AA.UNF").string()), read_file((ref / "order.dat").string()),
-             read_file((ref / "drav0.dat").string())};
+    fresh = testing::results_in(ref);
     model(new_model, dir);
     ASSERT_EQ(results(), earlier);
   }
 };
 
-std::string comzor(const std::string& step1, int neq) {
-  return step1 + "\r\n0 0 0 0 0\r\n" + "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" +
-         "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" + "0 0 0 0 0 0\r\n" +
-         std::to_string(neq) + "\r\n0 0 0 0 0 0 1\r\nmodel\r\nreport.txt\r\n\r\n\r\n\r\n\r\nE\r\n";
-}
+using testing::comzor_text;
 
 TEST_F(Interrupted, EveryStopAndFatalErrorLeavesEarlierResultsAndAFailureStatus) {
   struct Case {
@@ -132,10 +116,14 @@ TEST_F(Interrupted, EveryStopAndFatalErrorLeavesEarlierResultsAndAFailureStatus)
       {"parameter file missing", [](Interrupted& t) { fs::remove(t.path("COMZOR.DAT")); }, 2,
        "drav: file not found, unit 2, file COMZOR.DAT\r\n"},
       {"first group refused",
-       [](Interrupted& t) { write_file(t.path("COMZOR.DAT"), comzor("70000 0 0 1 0 70000 1", 0)); },
+       [](Interrupted& t) {
+         write_file(t.path("COMZOR.DAT"), comzor_text("70000 0 0 1 0 70000 1", 0));
+       },
        1, "  * Allocation Error: NEI,NF,A0,S0\r\n STOP: DRAV\r\n"},
       {"second group refused",
-       [](Interrupted& t) { write_file(t.path("COMZOR.DAT"), comzor("1 0 0 300000000 2 1 1", 2)); },
+       [](Interrupted& t) {
+         write_file(t.path("COMZOR.DAT"), comzor_text("1 0 0 300000000 2 1 1", 2));
+       },
        1, "  * Eroare alocare:V,VMOD,YY,T,IND,AL0\r\n STOP: DRAV\r\n"},
       {"model file missing", [](Interrupted& t) { fs::remove(t.path("x0.UNF")); }, 2,
        "drav: file not found, unit 2, file x0.UNF\r\n"},

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "run_support.h"
 #include "tempdir.h"
 
 // The sanitizers' allocator maps large blocks without asking whether the system could ever
@@ -48,11 +49,9 @@ class Run : public ::testing::Test {
 
   // Writes the description and builds the working directory from it.
   void model(const std::string& description) {
-    const std::string desc = (tmp.path() / "model.txt").string();
-    write_file(desc, description);
-    const std::string cmd =
-        std::string("'") + DRAV_MKMODEL_EXE + "' '" + desc + "' '" + dir.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << description;
+    ASSERT_TRUE(
+        testing::build_model(description, (tmp.path() / "model.txt").string(), dir.string()))
+        << description;
   }
 
   RunResult run() {
@@ -255,24 +254,19 @@ TEST_F(Run, ParameterFileProblemsEndTheRunWithTheReport) {
   EXPECT_EQ(file("drav0.dat"), kFailedStatus);
 }
 
-// A parameter file without supports; the steps the program does not use hold zeros.
-std::string comzor(const std::string& step1, int neq) {
-  return step1 + "\r\n0 0 0 0 0\r\n" + "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" +
-         "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" + "0 0 0 0 0 0\r\n" +
-         std::to_string(neq) + "\r\n0 0 0 0 0 0 1\r\nmodel\r\nreport.txt\r\n\r\n\r\n\r\n\r\nE\r\n";
-}
+using testing::comzor_text;
 
 TEST_F(Run, WorkArraysThatCannotBeHadStopTheRun) {
   std::filesystem::create_directories(dir);
   // Group 1: NEI would need 70000 * 70000 * 4 bytes, more than 32 bits can count.
-  write_file(path("COMZOR.DAT"), comzor("70000 0 0 1 0 70000 1", 0));
+  write_file(path("COMZOR.DAT"), comzor_text("70000 0 0 1 0 70000 1", 0));
   RunResult r = run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "  * Allocation Error: NEI,NF,A0,S0\r\n STOP: DRAV\r\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(file("drav0.dat"), kFailedStatus);
   // Group 2: V would need 300 000 000 * 2 * 8 bytes.
-  write_file(path("COMZOR.DAT"), comzor("1 0 0 300000000 2 1 1", 2));
+  write_file(path("COMZOR.DAT"), comzor_text("1 0 0 300000000 2 1 1", 2));
   r = run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "  * Eroare alocare:V,VMOD,YY,T,IND,AL0\r\n STOP: DRAV\r\n");

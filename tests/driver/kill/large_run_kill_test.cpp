@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "spawn.h"
+#include "run_support.h"
 #include "tempdir.h"
 
 namespace drav {
@@ -18,13 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::microseconds;
-using testing::read_file;
 using testing::write_file;
 
-struct Results {
-  std::string aa, order, status;
-  bool operator==(const Results&) const = default;
-};
+using testing::Results;
 
 class LargeRun : public ::testing::Test {
  protected:
@@ -32,20 +28,11 @@ class LargeRun : public ::testing::Test {
   fs::path dir = tmp.path() / "run";
 
   std::string path(const std::string& name) const { return (dir / name).string(); }
-  Results results() const {
-    return {read_file(path("AA.UNF")), read_file(path("order.dat")), read_file(path("drav0.dat"))};
-  }
-  void put(const Results& r) {
-    write_file(path("AA.UNF"), r.aa);
-    write_file(path("order.dat"), r.order);
-    write_file(path("drav0.dat"), r.status);
-  }
+  Results results() const { return testing::results_in(dir); }
+  void put(const Results& r) { testing::put_results(dir, r); }
   void model(const std::string& description) {
-    const std::string desc = (tmp.path() / "model.txt").string();
-    write_file(desc, description);
-    const std::string cmd =
-        std::string("'") + DRAV_MKMODEL_EXE + "' '" + desc + "' '" + dir.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    ASSERT_TRUE(
+        testing::build_model(description, (tmp.path() / "model.txt").string(), dir.string()));
   }
   testing::ChildOptions options() const {
     return {dir.string(), (tmp.path() / "out").string(), (tmp.path() / "err").string()};

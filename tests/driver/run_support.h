@@ -1,7 +1,7 @@
-// Starting the real program as a child process in a working directory, with the ways of
+// Support of the end-to-end tests: working directories made by the model builder, the result
+// files a run leaves, and the real program started as a child process, with the ways of
 // ending it early that the tests need: a file-size limit (a disk that fills up), a kill at a
-// given time, or a kill just before its n-th call that may change a file; and a model large
-// enough to take its time.
+// given time, or a kill just before its n-th call that may change a file.
 #pragma once
 
 #include <fcntl.h>
@@ -15,12 +15,49 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "tempdir.h"
+
 namespace drav::testing {
+
+// Writes the description to `desc_file` and builds the working directory `dir` from it;
+// false when the builder refuses the description.
+inline bool build_model(const std::string& description, const std::string& desc_file,
+                        const std::string& dir) {
+  write_file(desc_file, description);
+  const std::string cmd =
+      std::string("'") + DRAV_MKMODEL_EXE + "' '" + desc_file + "' '" + dir + "' >/dev/null";
+  return std::system(cmd.c_str()) == 0;
+}
+
+// A COMZOR.DAT with the given first line (NNODE NBLK NSPR NUMEL NDOFN NEMAX NBAND) and NEQ,
+// without supports; the values the program does not use hold zeros.
+inline std::string comzor_text(const std::string& step1, int neq) {
+  return step1 + "\r\n0 0 0 0 0\r\n" + "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" +
+         "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" + "0 0 0 0 0 0\r\n" +
+         std::to_string(neq) + "\r\n0 0 0 0 0 0 1\r\nmodel\r\nreport.txt\r\n\r\n\r\n\r\n\r\nE\r\n";
+}
+
+// The files a run leaves for the next program of the suite (iteration 2 on: AA.UNF).
+struct Results {
+  std::string aa, order, status;
+  bool operator==(const Results&) const = default;
+};
+inline Results results_in(const std::filesystem::path& dir) {
+  return {read_file((dir / "AA.UNF").string()), read_file((dir / "order.dat").string()),
+          read_file((dir / "drav0.dat").string())};
+}
+inline void put_results(const std::filesystem::path& dir, const Results& r) {
+  write_file((dir / "AA.UNF").string(), r.aa);
+  write_file((dir / "order.dat").string(), r.order);
+  write_file((dir / "drav0.dat").string(), r.status);
+}
 
 struct ChildOptions {
   std::string dir;               // working directory
