@@ -3,7 +3,9 @@
 # UndefinedBehaviorSanitizer in build-asan, and every test run. Any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# GCC's may-be-uninitialized analysis misfires on the instrumented code (inside <regex>).
 flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+flags+=" -Wno-maybe-uninitialized"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
 cmake --build build-asan -j2
