@@ -14,6 +14,9 @@
 #include "run_support.h"
 #include "tempdir.h"
 
+// Child processes are started, limited and killed with the POSIX calls.
+#ifndef _WIN32
+
 namespace drav {
 namespace {
 
@@ -321,3 +324,5 @@ TEST_F(DiskFull, AFileSystemThatFillsUpInsideTheMatrixFileLeavesTheEarlierOne) {
 
 }  // namespace
 }  // namespace drav
+
+#endif  // _WIN32

@@ -4,15 +4,6 @@
 // given time, or a kill just before its n-th call that may change a file.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/ptrace.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -24,17 +15,17 @@
 
 #include "tempdir.h"
 
-namespace drav::testing {
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ptrace.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
-// Writes the description to `desc_file` and builds the working directory `dir` from it;
-// false when the builder refuses the description.
-inline bool build_model(const std::string& description, const std::string& desc_file,
-                        const std::string& dir) {
-  write_file(desc_file, description);
-  const std::string cmd =
-      std::string("'") + DRAV_MKMODEL_EXE + "' '" + desc_file + "' '" + dir + "' >/dev/null";
-  return std::system(cmd.c_str()) == 0;
-}
+namespace drav::testing {
 
 // A COMZOR.DAT with the given first line (NNODE NBLK NSPR NUMEL NDOFN NEMAX NBAND) and NEQ,
 // without supports; the values the program does not use hold zeros.
@@ -57,6 +48,19 @@ inline void put_results(const std::filesystem::path& dir, const Results& r) {
   write_file((dir / "AA.UNF").string(), r.aa);
   write_file((dir / "order.dat").string(), r.order);
   write_file((dir / "drav0.dat").string(), r.status);
+}
+
+#ifndef _WIN32
+// Child processes (POSIX: fork, exec, ptrace, resource limits).
+
+// Writes the description to `desc_file` and builds the working directory `dir` from it;
+// false when the builder refuses the description.
+inline bool build_model(const std::string& description, const std::string& desc_file,
+                        const std::string& dir) {
+  write_file(desc_file, description);
+  const std::string cmd =
+      std::string("'") + DRAV_MKMODEL_EXE + "' '" + desc_file + "' '" + dir + "' >/dev/null";
+  return std::system(cmd.c_str()) == 0;
 }
 
 struct ChildOptions {
@@ -271,6 +275,8 @@ inline ChildEnd run_until_call(ChildOptions o, int64_t n, int64_t& calls) {
     ::ptrace(PTRACE_SYSCALL, tid, nullptr, reinterpret_cast<void*>(deliver));
   }
 }
+
+#endif  // _WIN32
 
 // A plane strip truss of `panels` square panels (two chords, posts and one diagonal each),
 // pinned at the left: 4 * panels + 1 equations, half band 8 unless `extra` sets nband.
