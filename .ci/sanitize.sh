@@ -5,6 +5,8 @@
 # <regex> takes GCC minutes), and the fuzz round needs it anyway.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The tools need Eigen; the tests use the tools of .ci/audit-deps.sh where present.
+.ci/audit-deps.sh
 .ci/need-packages clang libclang-rt-14-dev
 flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 cmake -S . -B build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

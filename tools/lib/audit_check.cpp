@@ -1,26 +1,25 @@
 #include "tools/lib/audit_check.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "assembly/genlu.h"
 #include "driver/results.h"
-#include "factor/ludecomp.h"
+#include "factor/pivot_rule.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"
 #include "recio/textio.h"
 #include "tools/lib/audit_linalg.h"
+#include "tools/lib/audit_mechanism.h"
 #include "tools/lib/audit_model.h"
 
 namespace drav::audit {
 
 namespace {
 
-constexpr int kMatrixUnit = 3;
-constexpr int kStatusUnit = 3;
 constexpr int kOrderUnit = 7;
 
 std::string sci(double v) {
@@ -41,43 +40,27 @@ const char* state_text(int32_t ind) {
   return "force-only state";
 }
 
-// The upper bound of a free-format file of n integers (six I12 fields and CR LF a line).
-uint64_t order_file_limit(int32_t n) {
-  return (static_cast<uint64_t>(n > 0 ? n : 0) / 6 + 1) * 74 + 1024;
-}
-
 int check_factors(Model& m, std::ostream& out, const CheckOptions& opt, int fails) {
   const COMPAR& c = m.c;
   const int32_t n = c.NEQ;
-  const std::string name = c.ITER == 1 ? "AA0.UNF" : "AA.UNF";
+  const std::string name = matrix_file_name(c);
   const int64_t row_bytes = 8 * static_cast<int64_t>(n > 0 ? n : 0);
 
   // The framing and the record sizes first: nothing large is allocated for a file that cannot
   // be the matrix.
-  int64_t records = 0, bad_record = 0, bad_length = 0;
-  {
-    recio::SeqReader r(kMatrixUnit, name);
-    while (!r.at_end()) {
-      const int64_t len = r.record_length();
-      ++records;
-      if (len != row_bytes && bad_record == 0) {
-        bad_record = records;
-        bad_length = len;
-      }
-    }
-    r.close();
-  }
-  if (records != n || bad_record != 0) {
+  const RecordScan scan = scan_matrix_file(name, n);
+  const int64_t records = scan.records, bad_record = scan.bad_record;
+  if (!scan.fits(n)) {
     out << "FAIL: " << name << " holds " << records << " records";
     if (bad_record != 0) {
-      out << ", record " << bad_record << " of " << bad_length << " bytes";
+      out << ", record " << bad_record << " of " << scan.bad_length << " bytes";
     }
     out << "; NEQ = " << n << " needs " << n << " records of " << row_bytes << " bytes\n";
     return kCheckFail;
   }
   out << name << ": " << records << " records of " << row_bytes << " bytes\n";
 
-  const std::string order_text = read_text_file(kOrderUnit, "order.dat", order_file_limit(n));
+  const std::string order_text = read_order_text(n);
   const std::vector<int32_t> IORD = parse_integers(kOrderUnit, "order.dat", order_text);
   if (!is_permutation(IORD, n)) {
     out << "FAIL: order.dat holds " << IORD.size() << " numbers that are not a permutation of 1.."
@@ -101,11 +84,7 @@ int check_factors(Model& m, std::ostream& out, const CheckOptions& opt, int fail
   build_matrix(m, A);
   Matrix F;
   if (!F.allocate(n)) recio::fail("cannot allocate the factors of order " + std::to_string(n));
-  {
-    recio::SeqReader r(kMatrixUnit, name);
-    for (int32_t i = 1; i <= n; ++i) r.read(F.row(i), static_cast<size_t>(row_bytes));
-    r.close();
-  }
+  read_matrix_rows(name, F);
 
   const double amax = max_abs(A);
   const double abs_res = lu_residual(A, F, IORD);
@@ -144,20 +123,13 @@ int name_singular(Model& m, std::ostream& out, int fails) {
   }
   Matrix LU;
   build_matrix(m, LU);
-  // The factorization appends its failure record to the report file: send it nowhere, and
-  // keep its console record from the tool's output.
-  c.REPFIL.fill(' ');
-  std::memcpy(c.REPFIL.data(), "/dev/null", 9);
-  recio::StringSink discard;
-  std::vector<int32_t> IORD(static_cast<size_t>(n));
-  int32_t IERR = 0, KSTEP = 0;
-  LUDECOMP(LU, n, IORD.data(), IERR, KSTEP, c, discard);
-  if (IERR >= 0) {
+  const Factorization f = factor_as_the_program(c, LU);
+  if (f.complete) {
     out << "FAIL: drav0.dat reports a singular matrix, but the rebuilt matrix factors"
            " completely\n";
     return kCheckFail;
   }
-  const int32_t k = KSTEP;
+  const int32_t k = f.KSTEP;
   const int32_t node = m.W.loc_node(k), dir = m.W.loc_dir(k);
   out << "singular: the factorization stops at step " << k << ", pivot u(" << k << "," << k
       << ") = " << num(LU(k, k)) << " below the tolerance " << num(PIVTOL) << "\n";
@@ -183,6 +155,21 @@ int name_singular(Model& m, std::ostream& out, int fails) {
     }
     out << "\n";
   }
+  // What moves: the null vector of the leading block at the failing step.
+  MechanismOptions mo;
+  mo.eigen = MechanismOptions::Eigen::Never;
+  const MechanismReport r = analyse_mechanism(m, mo);
+  if (r.failing && !r.failing->moves.empty()) {
+    out << "motion at the failing step (" << kind_word(r.failing->classification) << "):";
+    const size_t shown = std::min<size_t>(r.failing->moves.size(), 8);
+    for (size_t i = 0; i < shown; ++i) {
+      const Move& mv = r.failing->moves[i];
+      out << (i ? ", " : " ") << "node " << mv.node << " " << direction_name(mv.dir) << " "
+          << num(mv.share);
+    }
+    if (shown < r.failing->moves.size()) out << ", ...";
+    out << "\n(drav-audit mechanism describes it and every zero-energy mode)\n";
+  }
   return fails ? kCheckFail : kCheckPass;
 }
 
@@ -195,21 +182,17 @@ int check_run(const CheckOptions& opt, std::ostream& out) {
   out << "model: NNODE = " << c.NNODE << ", NUMEL = " << c.NUMEL << ", NDOFN = " << c.NDOFN
       << ", NEQ = " << c.NEQ << ", NBAND = " << c.NBAND << ", ITER = " << c.ITER << "\n";
 
-  const std::string status_text = read_text_file(kStatusUnit, "drav0.dat", 4096);
-  const std::vector<int32_t> status = parse_integers(kStatusUnit, "drav0.dat", status_text);
-  if (status.size() != 1) {
-    recio::io_fail(recio::kReadError, kStatusUnit, "drav0.dat",
-                   "one status expected, " + std::to_string(status.size()) + " numbers found");
-  }
+  std::string status_text;
+  const int32_t status = read_status(status_text);
   int fails = 0;
-  out << "status: " << status[0] << "\n";
-  if (first_differing_line(free_format_integers(status), status_text) != 0) {
+  out << "status: " << status << "\n";
+  if (first_differing_line(free_format_integers({status}), status_text) != 0) {
     out << "FAIL: drav0.dat is not in the free-format layout (one I12 field, CR LF)\n";
     ++fails;
   }
-  if (status[0] == 0) return check_factors(m, out, opt, fails);
-  if (status[0] == -1) return name_singular(m, out, fails);
-  out << "FAIL: drav0.dat holds " << status[0] << ", a status the program never writes\n";
+  if (status == 0) return check_factors(m, out, opt, fails);
+  if (status == -1) return name_singular(m, out, fails);
+  out << "FAIL: drav0.dat holds " << status << ", a status the program never writes\n";
   return kCheckFail;
 }
 

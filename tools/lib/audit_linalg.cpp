@@ -1,6 +1,9 @@
 #include "tools/lib/audit_linalg.h"
 
+#include <algorithm>
 #include <cmath>
+
+#include "tools/lib/eigen_view.h"
 
 namespace drav::audit {
 
@@ -11,11 +14,13 @@ double worse(double best, double v) {
   return (std::isnan(v) || v > best) ? v : best;
 }
 
-double abs_sum(const std::vector<double>& v) {
-  double s = 0;
-  for (double x : v) s += std::fabs(x);
-  return s;
+template <class M>
+double max_abs_of(const M& m) {
+  return m.size() == 0 ? 0.0 : m.cwiseAbs().template maxCoeff<Eigen::PropagateNaN>();
 }
+
+// Rows of L*U formed at a time: bounds the scratch memory to a strip of the product.
+constexpr Eigen::Index kResidualStrip = 128;
 
 }  // namespace
 
@@ -30,41 +35,32 @@ bool is_permutation(const std::vector<int32_t>& IORD, int32_t n) {
 }
 
 double max_abs(const Matrix& A) {
-  double m = 0;
-  for (int32_t i = 1; i <= A.order(); ++i) {
-    for (int32_t j = 1; j <= A.order(); ++j) {
-      m = worse(m, std::fabs(A(i, j)));
-      if (std::isnan(m)) return m;
-    }
-  }
-  return m;
+  return max_abs_of(view(A));
 }
 
 double norm1(const Matrix& A) {
-  double m = 0;
-  for (int32_t j = 1; j <= A.order(); ++j) {
-    double s = 0;
-    for (int32_t i = 1; i <= A.order(); ++i) s += std::fabs(A(i, j));
-    m = worse(m, s);
-  }
-  return m;
+  if (A.order() == 0) return 0.0;
+  return view(A).cwiseAbs().colwise().sum().maxCoeff<Eigen::PropagateNaN>();
 }
 
 double lu_residual(const Matrix& A, const Matrix& F, const std::vector<int32_t>& IORD) {
-  const int32_t n = F.order();
+  const Eigen::Index n = F.order();
+  const ConstMatrixView f = view(F), a = view(A);
   double worst = 0;
-  for (int32_t i = 1; i <= n; ++i) {
-    const int32_t src = IORD[static_cast<size_t>(i - 1)];
-    for (int32_t j = 1; j <= n; ++j) {
-      // Row i of L (unit diagonal) times column j of U.
-      const int32_t last = i - 1 < j ? i - 1 : j;
-      long double s = 0;
-      for (int32_t m = 1; m <= last; ++m) {
-        s += static_cast<long double>(F(i, m)) * static_cast<long double>(F(m, j));
-      }
-      if (i <= j) s += F(i, j);
-      const double r = static_cast<double>(std::fabs(s - static_cast<long double>(A(src, j))));
-      worst = worse(worst, r);
+  RowMatrix strip, product;
+  for (Eigen::Index i0 = 0; i0 < n; i0 += kResidualStrip) {
+    const Eigen::Index rows = std::min(kResidualStrip, n - i0), k = i0 + rows;
+    // Rows i0.. of the unit lower factor: the multipliers left of the diagonal, then 1. They
+    // reach column k at most, so only the first k rows of U take part.
+    strip.setZero(rows, k);
+    for (Eigen::Index r = 0; r < rows; ++r) {
+      strip.row(r).head(i0 + r) = f.row(i0 + r).head(i0 + r);
+      strip(r, i0 + r) = 1.0;
+    }
+    product.noalias() = strip * f.topRows(k).triangularView<Eigen::Upper>();
+    for (Eigen::Index r = 0; r < rows; ++r) {
+      const Eigen::Index src = IORD[static_cast<size_t>(i0 + r)] - 1;
+      worst = worse(worst, max_abs_of(product.row(r) - a.row(src)));
     }
   }
   return worst;
@@ -72,92 +68,44 @@ double lu_residual(const Matrix& A, const Matrix& F, const std::vector<int32_t>&
 
 void lu_solve(const Matrix& F, const std::vector<int32_t>& IORD, std::vector<double>& b,
               bool transposed) {
-  const int32_t n = F.order();
-  std::vector<double> y(static_cast<size_t>(n));
-  auto at = [](std::vector<double>& v, int32_t k) -> double& {
-    return v[static_cast<size_t>(k - 1)];
-  };
+  const Eigen::Index n = F.order();
+  const ConstMatrixView f = view(F);
+  Eigen::Map<Eigen::VectorXd> x(b.data(), n);
+  Eigen::VectorXd y(n);
   if (!transposed) {
-    // P A = L U: L y = P b, then U x = y.
-    for (int32_t i = 1; i <= n; ++i) {
-      double s = b[static_cast<size_t>(IORD[static_cast<size_t>(i - 1)] - 1)];
-      for (int32_t m = 1; m < i; ++m) s -= F(i, m) * at(y, m);
-      at(y, i) = s;
-    }
-    for (int32_t i = n; i >= 1; --i) {
-      double s = at(y, i);
-      for (int32_t m = i + 1; m <= n; ++m) s -= F(i, m) * at(b, m);
-      at(b, i) = s / F(i, i);
-    }
+    // P A = L U: L U x = P b.
+    for (Eigen::Index i = 0; i < n; ++i) y(i) = x(IORD[static_cast<size_t>(i)] - 1);
+    f.triangularView<Eigen::UnitLower>().solveInPlace(y);
+    f.triangularView<Eigen::Upper>().solveInPlace(y);
+    x = y;
     return;
   }
-  // A^T = U^T L^T P: U^T w = b, then L^T v = w, then x = P^T v.
-  for (int32_t i = 1; i <= n; ++i) {
-    double s = at(b, i);
-    for (int32_t m = 1; m < i; ++m) s -= F(m, i) * at(y, m);
-    at(y, i) = s / F(i, i);
-  }
-  for (int32_t i = n; i >= 1; --i) {
-    double s = at(y, i);
-    for (int32_t m = i + 1; m <= n; ++m) s -= F(m, i) * at(y, m);
-    at(y, i) = s;
-  }
-  for (int32_t i = 1; i <= n; ++i) at(b, IORD[static_cast<size_t>(i - 1)]) = at(y, i);
+  // A^T = U^T L^T P: U^T L^T (P x) = b.
+  y = x;
+  f.triangularView<Eigen::Upper>().transpose().solveInPlace(y);
+  f.triangularView<Eigen::UnitLower>().transpose().solveInPlace(y);
+  for (Eigen::Index i = 0; i < n; ++i) x(IORD[static_cast<size_t>(i)] - 1) = y(i);
 }
 
 double inverse_norm1_exact(const Matrix& F, const std::vector<int32_t>& IORD) {
-  const int32_t n = F.order();
-  double worst = 0;
-  std::vector<double> col(static_cast<size_t>(n));
-  for (int32_t j = 1; j <= n; ++j) {
-    std::fill(col.begin(), col.end(), 0.0);
-    col[static_cast<size_t>(j - 1)] = 1.0;
-    lu_solve(F, IORD, col, false);
-    worst = worse(worst, abs_sum(col));
-  }
-  return worst;
+  const Eigen::Index n = F.order();
+  if (n == 0) return 0.0;
+  const ConstMatrixView f = view(F);
+  // A^-1 = U^-1 L^-1 P, all columns at once.
+  Eigen::MatrixXd X = Eigen::MatrixXd::Zero(n, n);
+  for (Eigen::Index i = 0; i < n; ++i) X(i, IORD[static_cast<size_t>(i)] - 1) = 1.0;
+  f.triangularView<Eigen::UnitLower>().solveInPlace(X);
+  f.triangularView<Eigen::Upper>().solveInPlace(X);
+  return X.cwiseAbs().colwise().sum().maxCoeff<Eigen::PropagateNaN>();
 }
 
-double inverse_norm1_estimate(const Matrix& F, const std::vector<int32_t>& IORD) {
-  const int32_t n = F.order();
-  if (n < 1) return 0;
-  const size_t un = static_cast<size_t>(n);
-  std::vector<double> x(un, 1.0 / n), y, z(un);
-  double est = 0;
-  int32_t last_j = 0;
-  for (int iter = 1; iter <= 5; ++iter) {
-    y = x;
-    lu_solve(F, IORD, y, false);
-    const double e = abs_sum(y);
-    if (std::isnan(e)) return e;
-    if (iter > 1 && e <= est) break;  // no progress: the previous vector was the best
-    est = e;
-    for (size_t i = 0; i < un; ++i) z[i] = y[i] >= 0 ? 1.0 : -1.0;
-    lu_solve(F, IORD, z, true);
-    int32_t j = 1;
-    double zmax = -1, ztx = 0;
-    for (int32_t i = 1; i <= n; ++i) {
-      const double a = std::fabs(z[static_cast<size_t>(i - 1)]);
-      if (a > zmax) {
-        zmax = a;
-        j = i;
-      }
-      ztx += z[static_cast<size_t>(i - 1)] * x[static_cast<size_t>(i - 1)];
-    }
-    if (iter > 1 && (zmax <= ztx || j == last_j)) break;  // a local maximum was reached
-    last_j = j;
-    std::fill(x.begin(), x.end(), 0.0);
-    x[static_cast<size_t>(j - 1)] = 1.0;
-  }
-  // The alternating vector catches matrices on which the iteration stalls early.
-  std::vector<double> b(un);
-  for (int32_t i = 1; i <= n; ++i) {
-    const double mag = 1.0 + (n > 1 ? static_cast<double>(i - 1) / (n - 1) : 0.0);
-    b[static_cast<size_t>(i - 1)] = (i % 2 == 1) ? mag : -mag;
-  }
-  lu_solve(F, IORD, b, false);
-  const double alt = 2.0 * abs_sum(b) / (3.0 * n);
-  return worse(est, alt);
+double inverse_norm1_estimate(const Matrix& A) {
+  const Eigen::Index n = A.order();
+  if (n == 0) return 0.0;
+  const Eigen::PartialPivLU<RowMatrix> lu(view(A));
+  // rcond() = 1 / (||A||_1 * estimate of ||A^-1||_1).
+  const double norm_a = norm1(A);
+  return 1.0 / (lu.rcond() * norm_a);
 }
 
 Condition condition_1norm(const Matrix& A, const Matrix& F, const std::vector<int32_t>& IORD,
@@ -165,7 +113,7 @@ Condition condition_1norm(const Matrix& A, const Matrix& F, const std::vector<in
   Condition c;
   c.norm_a = norm1(A);
   c.exact = F.order() <= exact_limit;
-  c.norm_inv = c.exact ? inverse_norm1_exact(F, IORD) : inverse_norm1_estimate(F, IORD);
+  c.norm_inv = c.exact ? inverse_norm1_exact(F, IORD) : inverse_norm1_estimate(A);
   c.kappa = c.norm_a * c.norm_inv;
   return c;
 }

@@ -20,20 +20,22 @@ double max_abs(const Matrix& A);
 // Largest column sum of |A(i,j)|.
 double norm1(const Matrix& A);
 
-// Largest |(L*U)(i,j) - A(IORD(i),j)| over all entries, the products summed in extended
-// precision so that the result measures the factors, not this sum. NaN when any term is NaN.
+// Largest |(L*U)(i,j) - A(IORD(i),j)| over all entries. NaN when any term is NaN. The product
+// is formed in double precision by Eigen's triangular product, a strip of rows at a time; its
+// own rounding (a few units of n * eps * max |L| |U|) stays far below any useful tolerance.
 double lu_residual(const Matrix& A, const Matrix& F, const std::vector<int32_t>& IORD);
 
 // Solves A x = b (transposed = false) or A^T x = b (true) with the factors, in place.
 void lu_solve(const Matrix& F, const std::vector<int32_t>& IORD, std::vector<double>& b,
               bool transposed);
 
-// ||A^-1||_1 from the exact inverse, one column at a time (n solves).
+// ||A^-1||_1 from the exact inverse, formed with the factors (triangular solves).
 double inverse_norm1_exact(const Matrix& F, const std::vector<int32_t>& IORD);
 
-// ||A^-1||_1 estimated by Hager's method as refined by Higham (at most five pairs of solves
-// and one extra solve with an alternating vector): a lower bound that is usually exact.
-double inverse_norm1_estimate(const Matrix& F, const std::vector<int32_t>& IORD);
+// ||A^-1||_1 estimated from Eigen's own LU factorization of A (its rcond(): Hager's method as
+// refined by Higham): a lower bound that is usually exact. O(n^3) for the factorization, and a
+// copy of A.
+double inverse_norm1_estimate(const Matrix& A);
 
 struct Condition {
   double norm_a = 0;    // ||A||_1
@@ -42,7 +44,8 @@ struct Condition {
   bool exact = false;
 };
 
-// The 1-norm condition number of A; exact up to order `exact_limit`, estimated above it.
+// The 1-norm condition number of A; exact up to order `exact_limit` (from the factors F),
+// estimated above it (from A).
 Condition condition_1norm(const Matrix& A, const Matrix& F, const std::vector<int32_t>& IORD,
                           int32_t exact_limit = 400);
 

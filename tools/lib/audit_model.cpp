@@ -5,13 +5,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 #include "assembly/genlu.h"
 #include "driver/drav.h"
 #include "driver/model_input.h"
 #include "driver/work_alloc.h"
+#include "factor/band_lu.h"
+#include "factor/ludecomp.h"
 #include "params/rcom.h"
+#include "recio/binrec.h"
 #include "recio/fatal.h"
+#include "tools/lib/audit_linalg.h"
 
 namespace drav::audit {
 
@@ -35,6 +40,52 @@ void build_matrix(Model& m, Matrix& A) {
   // The program's own generation, less its report.
   generate_matrix(c, m.W, A);
   check_finite(c, m.W, A);
+}
+
+namespace {
+
+// Points REPFIL at a fresh scratch file for its lifetime, and removes the file at the end.
+class ScratchReport {
+ public:
+  explicit ScratchReport(COMPAR& c) : c_(c), saved_(c.REPFIL) {
+    std::random_device rd;
+    std::error_code ec;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+    path_ = (dir / ("drav-audit-" + std::to_string(rd()) + std::to_string(rd()) + ".txt")).string();
+    if (ec || path_.size() > c.REPFIL.size()) {
+      recio::fail("no scratch file for the factorization's failure record in the temporary folder");
+    }
+    c.REPFIL.fill(' ');
+    std::copy(path_.begin(), path_.end(), c.REPFIL.begin());
+  }
+  ~ScratchReport() {
+    c_.REPFIL = saved_;
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+  }
+  ScratchReport(const ScratchReport&) = delete;
+  ScratchReport& operator=(const ScratchReport&) = delete;
+
+ private:
+  COMPAR& c_;
+  decltype(COMPAR::REPFIL) saved_;
+  std::string path_;
+};
+
+}  // namespace
+
+Factorization factor_as_the_program(COMPAR& c, Matrix& LU) {
+  Factorization f;
+  const int32_t n = c.NEQ;
+  f.IORD.assign(static_cast<size_t>(n > 0 ? n : 0), 0);
+  ScratchReport scratch(c);
+  recio::StringSink console;  // the record of a failure at step 1 also goes to the console
+  int32_t IERR = 0;
+  if (!LUDECOMP_BAND(LU, n, c.NBAND, f.IORD.data(), IERR, f.KSTEP, c, console)) {
+    LUDECOMP(LU, n, f.IORD.data(), IERR, f.KSTEP, c, console);
+  }
+  f.complete = IERR >= 0;
+  return f;
 }
 
 std::vector<int32_t> node_elements(const Model& m, int32_t node) {
@@ -115,6 +166,104 @@ std::string free_format_integers(const std::vector<int32_t>& values) {
     if (k % 6 == 5 || k + 1 == values.size()) out += "\r\n";
   }
   return out;
+}
+
+int32_t read_status(std::string& text) {
+  constexpr int kStatusUnit = 3;
+  text = read_text_file(kStatusUnit, "drav0.dat", 4096);
+  const std::vector<int32_t> status = parse_integers(kStatusUnit, "drav0.dat", text);
+  if (status.size() != 1) {
+    recio::io_fail(recio::kReadError, kStatusUnit, "drav0.dat",
+                   "one status expected, " + std::to_string(status.size()) + " numbers found");
+  }
+  return status[0];
+}
+
+std::string matrix_file_name(const COMPAR& c) {
+  return c.ITER == 1 ? "AA0.UNF" : "AA.UNF";
+}
+
+namespace {
+
+constexpr int kMatrixUnit = 3;
+constexpr int kOrderUnit = 7;
+
+}  // namespace
+
+RecordScan scan_matrix_file(const std::string& name, int32_t n) {
+  const int64_t row_bytes = 8 * static_cast<int64_t>(n > 0 ? n : 0);
+  RecordScan s;
+  recio::SeqReader r(kMatrixUnit, name);
+  while (!r.at_end()) {
+    const int64_t len = r.record_length();
+    ++s.records;
+    if (len != row_bytes && s.bad_record == 0) {
+      s.bad_record = s.records;
+      s.bad_length = len;
+    }
+  }
+  r.close();
+  return s;
+}
+
+void read_matrix_rows(const std::string& name, Matrix& F) {
+  recio::SeqReader r(kMatrixUnit, name);
+  const size_t row_bytes = 8 * static_cast<size_t>(F.order());
+  for (int32_t i = 1; i <= F.order(); ++i) r.read(F.row(i), row_bytes);
+  r.close();
+}
+
+std::string read_order_text(int32_t n) {
+  // Six I12 fields and CR LF a line, and some slack.
+  const uint64_t limit = (static_cast<uint64_t>(n > 0 ? n : 0) / 6 + 1) * 74 + 1024;
+  return read_text_file(kOrderUnit, "order.dat", limit);
+}
+
+void read_stored_factors(const COMPAR& c, Matrix& F, std::vector<int32_t>& IORD) {
+  const int32_t n = c.NEQ > 0 ? c.NEQ : 0;
+  const std::string name = matrix_file_name(c);
+  const RecordScan scan = scan_matrix_file(name, n);
+  if (!scan.fits(n)) {
+    recio::io_fail(
+        recio::kReadError, kMatrixUnit, name,
+        std::to_string(scan.records) + " records, " +
+            (scan.bad_record != 0 ? "record " + std::to_string(scan.bad_record) + " of " +
+                                        std::to_string(scan.bad_length) + " bytes, "
+                                  : std::string()) +
+            "where NEQ = " + std::to_string(n) + " needs " + std::to_string(n) + " records of " +
+            std::to_string(8 * int64_t{n}) + " bytes");
+  }
+  IORD = parse_integers(kOrderUnit, "order.dat", read_order_text(n));
+  if (!is_permutation(IORD, n)) {
+    recio::io_fail(recio::kReadError, kOrderUnit, "order.dat",
+                   "not a permutation of 1.." + std::to_string(n));
+  }
+  if (!F.allocate(n)) recio::fail("cannot allocate the factors of order " + std::to_string(n));
+  read_matrix_rows(name, F);
+}
+
+std::optional<int32_t> status_if_present() {
+  std::error_code ec;
+  if (!std::filesystem::exists("drav0.dat", ec)) return std::nullopt;
+  std::string text;
+  return read_status(text);
+}
+
+bool read_factors_if_finished(const COMPAR& c, Matrix& F, std::vector<int32_t>& IORD,
+                              std::string& why_not) {
+  const std::optional<int32_t> status = status_if_present();
+  if (status && *status == 0) {
+    read_stored_factors(c, F, IORD);
+    return true;
+  }
+  if (!status) {
+    why_not = "no drav0.dat: the program has not run here, so there are no stored factors";
+  } else if (*status == -1) {
+    why_not = "the run ended with a singular matrix: no factors were stored";
+  } else {
+    why_not = "drav0.dat holds " + std::to_string(*status) + ", not the status of a finished run";
+  }
+  return false;
 }
 
 int64_t first_differing_line(const std::string& expected, const std::string& actual) {
