@@ -201,22 +201,40 @@ TEST_F(Interrupted, AKillAtAnyMomentLeavesEarlierOrNewFilesAndNoSuccess) {
   struct Scenario {
     const char* name;
     const std::string& model;
+    std::function<void(Interrupted&)> damage;
+    int code;        // of a whole run
     bool completes;  // the new results replace the earlier ones
   };
+  const auto none = [](Interrupted&) {};
   const std::vector<Scenario> scenarios = {
-      {"regular matrix", kNewModel, true},
-      {"singular matrix", kSingularModel, false},
+      {"regular matrix", kNewModel, none, 0, true},
+      {"singular matrix", kSingularModel, none, 0, false},
+      {"a stop", kNewModel,
+       [](Interrupted& t) {
+         write_file(t.path("COMZOR.DAT"), comzor_text("70000 0 0 1 0 70000 1", 0));
+       },
+       1, false},
+      {"an early fatal error", kNewModel,
+       [](Interrupted& t) { fs::resize_file(t.path("el.unf"), 10); }, 2, false},
+      {"a late fatal error", kSingularModel,
+       [](Interrupted& t) { fs::create_directory(t.path("report.txt")); }, 2, false},
+  };
+  // The reports a run writes, not the directory that stands in for one.
+  const auto clear_reports = [this] {
+    for (const char* f : {"rig-case1.dat", "report.txt"}) {
+      if (fs::is_regular_file(path(f))) fs::remove(path(f));
+    }
   };
   for (const auto& s : scenarios) {
     SCOPED_TRACE(s.name);
     prepare(s.model);
+    s.damage(*this);
     const Results final_results = s.completes ? fresh : Results{earlier.aa, earlier.order, kFailed};
     int64_t total = 0;
     testing::run_until_call(options(), INT64_MAX, total);
-    ASSERT_GT(total, 10);
+    ASSERT_GT(total, 5);
     ASSERT_EQ(results(), final_results);
-    fs::remove(path("rig-case1.dat"));
-    fs::remove(path("report.txt"));
+    clear_reports();
     int one_new = 0, both_new = 0;  // kills after one or both replacements, status -1
     for (int64_t k = 1; k <= total; ++k) {
       SCOPED_TRACE("killed before file call " + std::to_string(k) + " of " + std::to_string(total));
@@ -243,11 +261,10 @@ TEST_F(Interrupted, AKillAtAnyMomentLeavesEarlierOrNewFilesAndNoSuccess) {
       }
 
       const testing::ChildEnd again = testing::run_child(options());
-      EXPECT_EQ(again.code, 0);
+      EXPECT_EQ(again.code, s.code);
       EXPECT_EQ(results(), final_results);
       EXPECT_EQ(scratch_files(), std::vector<std::string>{});
-      fs::remove(path("rig-case1.dat"));
-      fs::remove(path("report.txt"));
+      clear_reports();
     }
     if (s.completes) {
       // The kills did land between the replacements, and the status held there.
