@@ -1,6 +1,7 @@
 // The stiffness matrix report: the upper triangle of the freshly generated matrix, row by row,
 // in a file named after the current load case.
 #include <algorithm>
+#include <memory>
 #include <string>
 
 #include "assembly/genlu.h"
@@ -66,21 +67,98 @@ void write_stiffness_report(const COMPAR& c, const Matrix& A, recio::TextSink& o
   }
 }
 
-void WRITESTIFFNESSMATRIX(const COMPAR& c, const Matrix& A) {
-  // Rest of the first line and any further lines of temp.dat are ignored; a null value
-  // leaves the case at 0.
-  int32_t NCASE = 0;
-  {
-    recio::TextFileIn in(kTempUnit, kTempFile);
-    recio::ListRead rd(in);
-    rd.item(NCASE);
-    rd.end();
-    in.close();
-  }
+namespace {
 
-  recio::TextFileOut out(kReportUnit, rig_file_name(NCASE));
-  write_stiffness_report(c, A, out);
-  out.close();
+// The report's lines are composed in blocks of about this size, each handed over as one write.
+constexpr size_t kBlockBytes = size_t{1} << 20;
+
+}  // namespace
+
+void write_stiffness_report(const COMPAR& c, const UpperRows& U, recio::TextSink& out) {
+  const int32_t NEQ = std::max(c.NEQ, 0);
+  if (U.n != NEQ) {
+    recio::fail("stiffness report: the matrix has order " + std::to_string(U.n) +
+                ", the model has " + std::to_string(NEQ) + " equations");
+  }
+  out.put(c.romanian() ? kTitleRo : kTitleEn);
+  out.put(std::string(kBandText) + recio::edit_I(c.NBAND, WIDTH(c.NBAND)));
+  if (NEQ == 0) return;
+
+  // Every entry left out of U is +0.0, whose field is always the same text; so is a line of
+  // NPL of them. Only the entries themselves are edited.
+  const int32_t NPL = std::min(NEQ, 6);
+  const std::string zero_field = recio::edit_G(0.0, kFieldWidth, kDigits);
+  std::string zero_line;
+  for (int32_t k = 0; k < NPL; ++k) zero_line += zero_field;
+  zero_line += "\r\n";
+  const size_t full = zero_line.size();
+
+  std::string block;
+  block.reserve(kBlockBytes + full * 2);
+  for (int32_t I = 1; I <= NEQ; ++I) {
+    block += "\r\n";  // every row starts with an empty line
+    int64_t e = U.row_begin(I);
+    const int64_t end = U.row_end(I);
+    for (int32_t J0 = I; J0 <= NEQ; J0 += NPL) {
+      const int32_t J1 = std::min<int64_t>(NEQ, static_cast<int64_t>(J0) + NPL - 1);
+      const size_t fields = static_cast<size_t>(J1 - J0 + 1);
+      if (e == end || U.col[e] > J1) {
+        if (fields == static_cast<size_t>(NPL)) {
+          block += zero_line;
+        } else {
+          block.append(zero_line, 0, fields * kFieldWidth);
+          block += "\r\n";
+        }
+      } else {
+        for (int32_t J = J0; J <= J1; ++J) {
+          if (e < end && U.col[e] == J) {
+            recio::append_G(block, U.val[e++], kFieldWidth, kDigits);
+          } else {
+            block += zero_field;
+          }
+        }
+        block += "\r\n";
+      }
+      if (block.size() >= kBlockBytes) {
+        out.put_lines(block);
+        block.clear();
+      }
+    }
+  }
+  out.put_lines(block);
+}
+
+namespace {
+
+// Rest of the first line and any further lines of temp.dat are ignored; a null value leaves
+// the case at 0.
+int32_t read_load_case() {
+  int32_t NCASE = 0;
+  recio::TextFileIn in(kTempUnit, kTempFile);
+  recio::ListRead rd(in);
+  rd.item(NCASE);
+  rd.end();
+  in.close();
+  return NCASE;
+}
+
+}  // namespace
+
+std::unique_ptr<recio::TextFileOut> open_stiffness_report() {
+  const int32_t NCASE = read_load_case();
+  return std::make_unique<recio::TextFileOut>(kReportUnit, rig_file_name(NCASE));
+}
+
+void WRITESTIFFNESSMATRIX(const COMPAR& c, const Matrix& A) {
+  const auto out = open_stiffness_report();
+  write_stiffness_report(c, A, *out);
+  out->close();
+}
+
+void WRITESTIFFNESSMATRIX(const COMPAR& c, const UpperRows& U) {
+  const auto out = open_stiffness_report();
+  write_stiffness_report(c, U, *out);
+  out->close();
 }
 
 }  // namespace drav

@@ -19,6 +19,10 @@ inline constexpr int kExitNoMatrix = 3;  // the matrix could not be allocated
 // node by node and direction by direction. W.LOC must hold NEQ rows.
 void LOCARRAY(const COMPAR& c, WorkArrays& W);
 
+// The threads a run may use: DRAV_THREADS when it holds a count from 1 to 1024, else the cores
+// of the machine. With 1 the stiffness report and the factorization run one after the other.
+int run_threads();
+
 // Runs the whole program in the working directory; console records go to `console`.
 // Returns the exit status; fatal errors are thrown as recio::FatalError.
 int DRAV_LU(recio::TextSink& console);

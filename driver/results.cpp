@@ -9,10 +9,13 @@
 
 namespace drav {
 
-void write_matrix_rows(const Matrix& LU, recio::SeqWriter& out) {
-  const int32_t n = LU.order();
+void write_matrix_rows(const Factorization& F, recio::SeqWriter& out) {
+  const int32_t n = F.order();
+  // Rows of the band kernel are composed here: its zeros, the signed zero multipliers and
+  // the band part; rows of a dense kernel are written from LU as they stand.
+  std::vector<double> buf(static_cast<size_t>(n));
   for (int32_t i = 1; i <= n; ++i) {
-    out.write(LU.row(i), static_cast<size_t>(n) * sizeof(double));
+    out.write(F.row(i, buf.data()), static_cast<size_t>(n) * sizeof(double));
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "factor/factor_system.h"
 #include "params/compar.h"
 #include "params/work.h"
 #include "recio/binrec.h"
@@ -11,7 +12,7 @@
 namespace drav {
 
 // The factored matrix, one record of NEQ doubles per row, into the open matrix file.
-void write_matrix_rows(const Matrix& LU, recio::SeqWriter& out);
+void write_matrix_rows(const Factorization& F, recio::SeqWriter& out);
 
 // order.dat (unit 7): the row order as one free-format write. Like drav0.dat it is replaced
 // whole: the old file stays until the new one is complete.

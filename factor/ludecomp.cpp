@@ -97,14 +97,9 @@ void report_pivot_failure(int32_t k, double u, const COMPAR& c, recio::TextSink&
 
 namespace {
 
-void factor(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP, const COMPAR& c,
-            recio::TextSink& console, bool trial_exchanges) {
-  IERR = 0;
-  if (N < 1) {
-    // Nothing to factor: an empty system is complete at once.
-    KSTEP = 1;
-    return;
-  }
+FactorOutcome factor(Matrix& LU, int32_t N, int32_t* IORD, bool trial_exchanges) {
+  FactorOutcome out;
+  if (N < 1) return out;  // nothing to factor: an empty system is complete at once, KSTEP 1
   auto pivot_step = [&](int32_t k) {
     if (trial_exchanges) {
       APVT(LU, N, IORD, k);
@@ -112,15 +107,16 @@ void factor(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
       APVT_DIRECT(LU, N, IORD, k);
     }
   };
+  auto failed = [&](int32_t k, double u) {
+    out.stop = FactorOutcome::Stop::PivotFailed;
+    out.KSTEP = k;
+    out.pivot = u;
+    return out;
+  };
   for (int32_t i = 1; i <= N; ++i) IORD[i - 1] = i;
 
-  KSTEP = 1;
   if (N > 1) pivot_step(1);
-  if (pivot_fails(LU(1, 1))) {
-    report_pivot_failure(1, LU(1, 1), c, console);
-    IERR = -1;
-    return;
-  }
+  if (pivot_fails(LU(1, 1))) return failed(1, LU(1, 1));
   {
     const double u11 = LU(1, 1);
     for (int32_t i = 2; i <= N; ++i) LU(i, 1) = LU(i, 1) / u11;
@@ -129,8 +125,7 @@ void factor(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
   // Running sums of row k of U (index j) and column k of U above the diagonal (index m).
   std::vector<double> sum(N);
   std::vector<double> ucol(N);
-  for (KSTEP = 2; KSTEP <= N; ++KSTEP) {
-    const int32_t k = KSTEP;
+  for (int32_t k = 2; k <= N; ++k) {
     if (k < N) pivot_step(k);
 
     // Row k of U. Each sum over m is still formed on its own, from +0.0 and in ascending m;
@@ -145,11 +140,7 @@ void factor(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
     for (int32_t j = k; j <= N; ++j) rk[j - 1] = rk[j - 1] - sum[j - 1];
 
     const double ukk = rk[k - 1];
-    if (pivot_fails(ukk)) {
-      report_pivot_failure(k, ukk, c, console);
-      IERR = -1;
-      return;
-    }
+    if (pivot_fails(ukk)) return failed(k, ukk);
 
     // Column k of L.
     for (int32_t m = 1; m <= k - 1; ++m) ucol[m - 1] = LU(m, k);
@@ -160,19 +151,35 @@ void factor(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
       ri[k - 1] = (ri[k - 1] - s) / ukk;
     }
   }
-  // KSTEP = N + 1 here.
+  out.KSTEP = N + 1;
+  return out;
+}
+
+void factor_and_report(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
+                       const COMPAR& c, recio::TextSink& console, bool trial_exchanges) {
+  const FactorOutcome r = factor(LU, N, IORD, trial_exchanges);
+  KSTEP = r.KSTEP;
+  IERR = 0;
+  if (r.stop == FactorOutcome::Stop::PivotFailed) {
+    report_pivot_failure(r.KSTEP, r.pivot, c, console);
+    IERR = -1;
+  }
 }
 
 }  // namespace
 
 void LUDECOMP(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP, const COMPAR& c,
               recio::TextSink& console) {
-  factor(LU, N, IORD, IERR, KSTEP, c, console, /*trial_exchanges=*/true);
+  factor_and_report(LU, N, IORD, IERR, KSTEP, c, console, /*trial_exchanges=*/true);
 }
 
 void LUDECOMP_DIRECT(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
                      const COMPAR& c, recio::TextSink& console) {
-  factor(LU, N, IORD, IERR, KSTEP, c, console, /*trial_exchanges=*/false);
+  factor_and_report(LU, N, IORD, IERR, KSTEP, c, console, /*trial_exchanges=*/false);
+}
+
+FactorOutcome LUDECOMP_OUTCOME(Matrix& LU, int32_t N, int32_t* IORD) {
+  return factor(LU, N, IORD, /*trial_exchanges=*/false);
 }
 
 }  // namespace drav

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "factor/outcome.h"
 #include "factor/pivot_rule.h"
 #include "params/compar.h"
 #include "params/work.h"
@@ -47,5 +48,10 @@ void LUDECOMP(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTE
 // data movement of the trial exchanges.
 void LUDECOMP_DIRECT(Matrix& LU, int32_t N, int32_t* IORD, int32_t& IERR, int32_t& KSTEP,
                      const COMPAR& c, recio::TextSink& console);
+
+// LUDECOMP_DIRECT writing no text: the outcome tells the step reached and, after a failure,
+// the pivot, from which the caller writes the record (report_pivot_failure). LU and IORD as
+// LUDECOMP leaves them.
+FactorOutcome LUDECOMP_OUTCOME(Matrix& LU, int32_t N, int32_t* IORD);
 
 }  // namespace drav

@@ -42,9 +42,25 @@ void ConsoleSink::put(std::string_view line) {
   }
 }
 
+void TextSink::put_lines(std::string_view block) {
+  while (!block.empty()) {
+    const size_t end = block.find(kCrLf);
+    if (end == std::string_view::npos) {  // not laid out as asked: the rest is one more line
+      put(block);
+      return;
+    }
+    put(block.substr(0, end));
+    block.remove_prefix(end + kCrLf.size());
+  }
+}
+
 void StringSink::put(std::string_view line) {
   text_.append(line);
   text_.append(kCrLf);
+}
+
+void StringSink::put_lines(std::string_view block) {
+  text_.append(block);
 }
 
 TextFileOut::TextFileOut(int unit, std::string path, Access access, OpenStatus status, Replace how)
@@ -65,7 +81,7 @@ TextFileOut::~TextFileOut() {
   }
 }
 
-void TextFileOut::put(std::string_view line) {
+void TextFileOut::before_first_record() {
   if (!out_.is_open()) io_fail(kWriteError, unit_, path_, "the file is closed");
   // The first record written becomes the last one of the file: cut off the old content.
   if (const os::Status st = out_.begin(); !st.ok()) os_fail(kWriteError, unit_, path_, st);
@@ -74,9 +90,27 @@ void TextFileOut::put(std::string_view line) {
     buf_.append(end_line_);
     end_line_ = {};
   }
+}
+
+void TextFileOut::put(std::string_view line) {
+  before_first_record();
   buf_.append(line);
   buf_.append(kCrLf);
   if (buf_.size() >= kTextBuffer) flush();
+}
+
+void TextFileOut::put_lines(std::string_view block) {
+  if (block.empty()) return;
+  before_first_record();
+  if (buf_.size() + block.size() < kTextBuffer) {
+    buf_.append(block);
+    return;
+  }
+  // A large block goes to the system as it is, after what was put before it.
+  flush();
+  if (const os::Status st = out_.file().write(block.data(), block.size()); !st.ok()) {
+    os_fail(kWriteError, unit_, path_, st);
+  }
 }
 
 void TextFileOut::flush() {

@@ -18,6 +18,9 @@ class TextSink {
   virtual ~TextSink() = default;
   // Writes one record: the line's characters, then CR LF.
   virtual void put(std::string_view line) = 0;
+  // Writes records already laid out, each ending in CR LF, as one block: the same bytes as a
+  // put() of each line. The default hands them to put() one by one.
+  virtual void put_lines(std::string_view block);
 };
 
 // Standard output (the default output unit). Each record reaches the system as it is put, so
@@ -31,6 +34,7 @@ class ConsoleSink : public TextSink {
 class StringSink : public TextSink {
  public:
   void put(std::string_view line) override;
+  void put_lines(std::string_view block) override;
   const std::string& text() const { return text_; }
 
  private:
@@ -63,6 +67,7 @@ class TextFileOut : public TextSink {
   TextFileOut& operator=(const TextFileOut&) = delete;
 
   void put(std::string_view line) override;
+  void put_lines(std::string_view block) override;
   void close();  // flushes; a failure is "error during write"
 
   int unit() const { return unit_; }
@@ -76,6 +81,8 @@ class TextFileOut : public TextSink {
   OutFile out_;
   std::string buf_;            // records not yet handed to the system
   std::string_view end_line_;  // written before the first record appended (see put)
+
+  void before_first_record();
 };
 
 // A formatted sequential file opened for reading (status old). Lines end in LF or CR LF (the

@@ -264,8 +264,10 @@ inline ChildEnd run_until_call(ChildOptions o, int64_t n, int64_t& calls) {
           ++calls == n) {
         --calls;  // not made
         ::kill(pid, SIGKILL);
-        while (::waitpid(pid, &status, __WALL) == pid && !WIFSIGNALED(status) &&
-               !WIFEXITED(status)) {
+        // Every thread is reaped: the leader is reported only after the others.
+        for (;;) {
+          const pid_t t = ::waitpid(-1, &status, __WALL);
+          if (t < 0 || (t == pid && (WIFSIGNALED(status) || WIFEXITED(status)))) break;
         }
         return end_of(status, true);
       }

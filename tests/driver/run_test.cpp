@@ -3,15 +3,24 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "assembly/literal_generation.h"
+#include "driver/model_input.h"
+#include "factor/ludecomp.h"
+#include "params/rcom.h"
+#include "recio/textio.h"
 #include "run_support.h"
 #include "tempdir.h"
 
@@ -56,12 +65,26 @@ class Run : public ::testing::Test {
     ASSERT_EQ(std::system(cmd.c_str()), 0) << description;
   }
 
-  RunResult run() {
+  // The builder refuses a zero reference length: S0 of bar 1 set to 0 in record 4 of x0.UNF.
+  void zero_first_reference_length() {
+    std::string x0 = file("x0.UNF");
+    size_t at = 0;
+    for (int rec = 1; rec < 4; ++rec) {
+      int32_t len = 0;
+      std::memcpy(&len, x0.data() + at, 4);
+      at += 8 + static_cast<size_t>(len);
+    }
+    std::memset(x0.data() + at + 4, 0, 4);
+    write_file(path("x0.UNF"), x0);
+  }
+
+  // `env` is put before the command, e.g. "DRAV_THREADS=1".
+  RunResult run(const std::string& env = "") {
     std::filesystem::create_directories(dir);
     const std::string out = (tmp.path() / "stdout").string();
     const std::string err = (tmp.path() / "stderr").string();
-    const std::string cmd =
-        "cd '" + dir.string() + "' && '" + DRAV_EXE + "' >'" + out + "' 2>'" + err + "' </dev/null";
+    const std::string cmd = "cd '" + dir.string() + "' && " + env + " '" + DRAV_EXE + "' >'" + out +
+                            "' 2>'" + err + "' </dev/null";
     const int rc = std::system(cmd.c_str());
     RunResult r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -303,16 +326,7 @@ TEST_F(Run, ZeroReferenceLengthIsRefusedAfterTheReport) {
   model(
       "ndofn 2\nnode 1 0 0\nnode 2 1 0\nnode 3 2 0\nfix 1 all\nfix 3 all\n"
       "bar 1 1 2 E=1 A=1\nbar 2 2 3 E=1 A=1\n");
-  // The builder refuses a zero reference length: set S0 of bar 1 in record 4 of x0.UNF.
-  std::string x0 = file("x0.UNF");
-  size_t at = 0;
-  for (int rec = 1; rec < 4; ++rec) {
-    int32_t len = 0;
-    std::memcpy(&len, x0.data() + at, 4);
-    at += 8 + static_cast<size_t>(len);
-  }
-  std::memset(x0.data() + at + 4, 0, 4);
-  write_file(path("x0.UNF"), x0);
+  zero_first_reference_length();
   const RunResult r = run();
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("node 2, direction 1"), std::string::npos) << r.err;
@@ -339,6 +353,218 @@ TEST_F(Run, MatrixThatCannotBeAllocatedLeavesAFailureStatus) {
   EXPECT_EQ(r.out, "  Can Not Allocate work array LU!\r\n");
   EXPECT_EQ(file("drav0.dat"), kFailedStatus);
   EXPECT_FALSE(exists("order.dat"));
+}
+
+// ---- The run at the cost of its output: same bytes on every thread count ----------------
+
+// A plane grid truss of nx by ny nodes with diagonals, the first column pinned, node numbers
+// shuffled when `seed` is not 0 (the entries then spread over the whole matrix); `extra` is
+// appended (settings, springs).
+std::string grid(int nx, int ny, unsigned seed, const std::string& extra) {
+  std::vector<int> id(static_cast<size_t>(nx * ny));
+  for (size_t i = 0; i < id.size(); ++i) id[i] = static_cast<int>(i) + 1;
+  if (seed != 0) {
+    std::mt19937 rng(seed);
+    std::shuffle(id.begin(), id.end(), rng);
+  }
+  auto node = [&](int ix, int iy) { return std::to_string(id[static_cast<size_t>(ix * ny + iy)]); };
+  std::string d = "ndofn 2\ndefault E=2.1e5 A=0.01\n";
+  for (int ix = 0; ix < nx; ++ix)
+    for (int iy = 0; iy < ny; ++iy)
+      d +=
+          "node " + node(ix, iy) + " " + std::to_string(ix) + " " + std::to_string(iy * 0.9) + "\n";
+  int b = 0;
+  auto bar = [&](const std::string& a, const std::string& c, const char* keys) {
+    d += "bar " + std::to_string(++b) + " " + a + " " + c + keys + "\n";
+  };
+  for (int ix = 0; ix < nx; ++ix)
+    for (int iy = 0; iy < ny; ++iy) {
+      if (ix + 1 < nx) bar(node(ix, iy), node(ix + 1, iy), b % 7 == 3 ? " T=-40" : "");
+      if (iy + 1 < ny) bar(node(ix, iy), node(ix, iy + 1), b % 11 == 5 ? " IND=1 T=9" : "");
+      if (ix + 1 < nx && iy + 1 < ny)
+        bar(node(ix, iy), node(ix + 1, iy + 1), b % 13 == 1 ? " IND=-1" : "");
+    }
+  for (int iy = 0; iy < ny; ++iy) d += "fix " + node(0, iy) + " all\n";
+  return d + extra;
+}
+
+// Every file of the working directory.
+std::map<std::string, std::string> files_of(const std::filesystem::path& dir) {
+  std::map<std::string, std::string> f;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    f[e.path().filename().string()] = e.is_regular_file() ? read_file(e.path().string()) : "<dir>";
+  return f;
+}
+
+struct Whole {
+  RunResult r;
+  std::map<std::string, std::string> files;
+};
+
+class Pipeline : public Run {
+ protected:
+  // Runs the prepared directory afresh with each thread count and expects the same console,
+  // status and files every time; returns the result of the first.
+  Whole same_on_every_thread_count(const std::function<void()>& prepare = {}) {
+    const std::filesystem::path pristine = tmp.path() / "pristine";
+    std::filesystem::copy(dir, pristine, std::filesystem::copy_options::recursive);
+    std::vector<Whole> all;
+    for (const char* env : {"DRAV_THREADS=1", "DRAV_THREADS=2", "DRAV_THREADS=3", ""}) {
+      std::filesystem::remove_all(dir);
+      std::filesystem::copy(
+          pristine, dir,
+          std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks);
+      if (prepare) prepare();
+      Whole w;
+      w.r = run(env);
+      w.files = files_of(dir);
+      if (!all.empty()) {
+        EXPECT_EQ(w.r.status, all[0].r.status) << env;
+        EXPECT_EQ(w.r.out, all[0].r.out) << env;
+        EXPECT_EQ(w.r.err, all[0].r.err) << env;
+        EXPECT_TRUE(w.files == all[0].files) << env;
+      }
+      all.push_back(std::move(w));
+    }
+    std::filesystem::remove_all(pristine);
+    return all[0];
+  }
+
+  // The literal scheme on the model in `dir`, in this process: the generation of every band
+  // entry, the report of the dense matrix, LUDECOMP with its trial exchanges.
+  struct Literal {
+    std::string report, matrix, order_line_count, console, record;
+    bool singular = false;
+  };
+  Literal literal() {
+    testing::InDir in(dir);
+    COMPAR c;
+    RCOM(c, 2);
+    WorkArrays W;
+    EXPECT_TRUE(allocate_group1(c, W));
+    EXPECT_TRUE(allocate_group2(c, W));
+    read_model(c, W);
+    Matrix A;
+    EXPECT_TRUE(A.allocate(c.NEQ));
+    testing::literal_generation(c, W, A);
+    Literal lit;
+    recio::StringSink rep;
+    write_stiffness_report(c, A, rep);
+    lit.report = rep.text();
+    const std::string record_path = (tmp.path() / "literal-record.txt").string();
+    c.REPFIL.fill(' ');
+    std::memcpy(c.REPFIL.data(), record_path.data(), record_path.size());
+    std::vector<int32_t> iord(static_cast<size_t>(c.NEQ));
+    int32_t ierr = 0, kstep = 0;
+    recio::StringSink con;
+    LUDECOMP(A, c.NEQ, iord.data(), ierr, kstep, c, con);
+    lit.console = con.text();
+    lit.record = read_file(record_path);
+    lit.singular = ierr != 0;
+    for (int32_t i = 1; i <= c.NEQ; ++i)
+      lit.matrix += record(std::string(reinterpret_cast<const char*>(A.row(i)),
+                                       sizeof(double) * static_cast<size_t>(c.NEQ)));
+    return lit;
+  }
+};
+
+TEST_F(Pipeline, WholeRunsMatchTheLiteralSchemeOnEveryThreadCount) {
+  struct Case {
+    const char* what;
+    std::string description;
+  };
+  const Case cases[] = {
+      {"banded grid", grid(14, 5, 0, "")},
+      {"banded grid, NBAND = NEQ", grid(14, 5, 0, "nband 130\n")},
+      {"shuffled node numbers", grid(9, 4, 77, "spring 3 x 20\n")},
+      {"negative springs",
+       grid(12, 3, 5, "spring 7 y -4000\nspring 9 x -90000\nspring 20 y -1e5\n")},
+      {"a mechanism", grid(6, 2, 0, "node 13 7 0\nbar 22 12 13\n")},
+  };
+  int singular = 0;
+  for (const Case& cs : cases) {
+    SCOPED_TRACE(cs.what);
+    std::filesystem::remove_all(tmp.path());
+    std::filesystem::create_directories(tmp.path());
+    model(cs.description);
+    const Literal lit = literal();
+    const Whole w = same_on_every_thread_count();
+    EXPECT_EQ(w.r.status, 0);
+    EXPECT_EQ(w.r.err, "");
+    EXPECT_EQ(w.files.at("rig-case1.dat"), lit.report);
+    if (lit.singular) {
+      ++singular;
+      EXPECT_EQ(w.files.at("AA0.UNF"), "");
+      EXPECT_EQ(w.r.out.substr(0, lit.console.size()), lit.console);
+      EXPECT_EQ(w.files.at("report.txt").substr(0, lit.record.size()), lit.record);
+      EXPECT_EQ(w.files.at("drav0.dat"), "          -1\r\n");
+    } else {
+      EXPECT_EQ(w.r.out, "");
+      EXPECT_EQ(w.files.at("AA0.UNF"), lit.matrix);
+      EXPECT_EQ(w.files.at("drav0.dat"), "           0\r\n");
+    }
+  }
+  EXPECT_EQ(singular, 1);  // the mechanism
+}
+
+// Nothing of the factorization may show when the run ends before it: the model is singular,
+// so a failure record would give it away (the status file holds -1 after any failure).
+TEST_F(Pipeline, FailuresBeforeTheFactorizationShowNothingOfIt) {
+  struct Case {
+    const char* what;
+    std::function<void()> prepare;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"no temp.dat", [&] { std::filesystem::remove(dir / "temp.dat"); },
+       "file not found, unit 11, file temp.dat"},
+      {"temp.dat without a number", [&] { write_file(path("temp.dat"), "case\r\n"); },
+       "list-directed I/O syntax error, unit 11, file temp.dat"},
+      {"report that cannot be created",
+       [&] { std::filesystem::create_directory(dir / "rig-case1.dat"); },
+       "open failure, unit 15, file rig-case1.dat"},
+  };
+  for (const Case& cs : cases) {
+    SCOPED_TRACE(cs.what);
+    std::filesystem::remove_all(tmp.path());
+    std::filesystem::create_directories(tmp.path());
+    model(one_bar(""));
+    const Whole w = same_on_every_thread_count(cs.prepare);
+    EXPECT_EQ(w.r.status, 2);
+    EXPECT_EQ(w.r.out, "");
+    EXPECT_NE(w.r.err.find(cs.message), std::string::npos) << w.r.err;
+    EXPECT_EQ(w.files.count("report.txt"), 0u);
+    EXPECT_EQ(w.files.at("drav0.dat"), kFailedStatus);
+    EXPECT_EQ(w.files.at("AA0.UNF"), "");
+  }
+}
+
+TEST_F(Pipeline, EntryThatIsNotFiniteEndsTheRunAfterTheCompleteReport) {
+  model(one_bar(""));
+  zero_first_reference_length();  // the entries become infinite or NaN
+  const Literal lit = literal();
+  const Whole w = same_on_every_thread_count();
+  EXPECT_EQ(w.r.status, 2);
+  EXPECT_NE(w.r.err.find("stiffness matrix entry (1,1) is"), std::string::npos) << w.r.err;
+  EXPECT_EQ(w.files.at("rig-case1.dat"), lit.report);
+  EXPECT_EQ(w.files.count("report.txt"), 0u);
+  EXPECT_EQ(w.files.at("drav0.dat"), kFailedStatus);
+}
+
+TEST_F(Pipeline, MatrixFileThatCannotBeWrittenEndsTheRun) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  // 400 equations: rows of 3200 bytes, so the write buffer fills up before the last row.
+  for (const std::string& d : {one_bar("spring 2 y -30\n"), grid(41, 5, 0, "")}) {
+    std::filesystem::remove_all(tmp.path());
+    std::filesystem::create_directories(tmp.path());
+    model(d);
+    const Whole w = same_on_every_thread_count(
+        [&] { std::filesystem::create_symlink("/dev/full", dir / "AA0.UNF"); });
+    EXPECT_EQ(w.r.status, 2);
+    EXPECT_NE(w.r.err.find("error during write, unit 3, file AA0.UNF (record "), std::string::npos)
+        << w.r.err;
+    EXPECT_EQ(w.files.at("drav0.dat"), kFailedStatus);
+  }
 }
 
 }  // namespace

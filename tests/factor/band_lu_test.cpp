@@ -1,6 +1,7 @@
-// The band factorization against the literal one, byte for byte: every row of the factored
-// matrix (signed zeros count), the row order, status, step, console and report file. And the
-// inputs it must decline, leaving everything as it was.
+// The band factorization on band storage against the literal one on the dense matrix, byte
+// for byte: every row of the factored matrix (signed zeros count), after a complete
+// factorization and after a failure, the row order, the step, the pivot and the failure
+// records written from them. And the inputs it must decline.
 #include "factor/band_lu.h"
 
 #include <gtest/gtest.h>
@@ -23,32 +24,42 @@ namespace drav {
 namespace {
 
 using testing_factor::bits;
-using testing_factor::read_bytes;
-using testing_factor::TempDir;
-using testing_factor::with_report;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using testing_factor::Dense;
+using testing_factor::kInf;
+using testing_factor::kNaN;
 
-// An n x n matrix as rows from 0; turned into a Matrix of order n + extra (extra columns and
-// rows hold a filler that neither factorization may read or change).
-using Dense = std::vector<std::vector<double>>;
-
-Matrix to_matrix(const Dense& a, int32_t extra = 0) {
+Matrix to_matrix(const Dense& a) {
   const int32_t n = static_cast<int32_t>(a.size());
   Matrix m;
-  m.allocate(n + extra);
-  for (int32_t i = 1; i <= n + extra; ++i)
-    for (int32_t j = 1; j <= n + extra; ++j)
-      m(i, j) = (i <= n && j <= n) ? a[i - 1][j - 1] : ((i + j) % 2 ? kNaN : 1e300);
+  m.allocate(n);
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = 1; j <= n; ++j) m(i, j) = a[i - 1][j - 1];
   return m;
 }
 
-bool same_rows(const Matrix& a, const Matrix& b) {
-  if (a.order() != b.order()) return false;
-  for (int32_t i = 1; i <= a.order(); ++i)
-    if (std::memcmp(a.row(i), b.row(i), sizeof(double) * a.order()) != 0) return false;
+// Band storage of half band nband (clamped to 1..n) of a matrix whose entries outside it are
+// +0.0; false when one is not.
+bool to_band(const Dense& a, int32_t nband, BandMatrix& B) {
+  const int32_t n = static_cast<int32_t>(a.size());
+  const int32_t b = std::clamp(nband, 1, std::max(n, 1));
+  if (!B.allocate(n, b)) return false;
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = 1; j <= n; ++j) {
+      const double v = a[i - 1][j - 1];
+      if (std::abs(i - j) < b) {
+        B.at(i, j) = v;
+      } else if (bits(v) != 0) {
+        return false;
+      }
+    }
   return true;
+}
+
+// The outcome as the driver turns it into a record: none, or the failure record.
+void write_record(const FactorOutcome& r, const COMPAR& c, recio::TextSink& console) {
+  if (r.stop == FactorOutcome::Stop::PivotFailed)
+    report_pivot_failure(r.KSTEP, r.pivot, c, console);
 }
 
 struct Stats {
@@ -68,30 +79,34 @@ struct Stats {
 // Runs both factorizations on `a` with band NBAND and expects identical outcomes.
 class Differential {
  public:
-  Differential()
-      : lit_path_(dir_.file("lit.txt")),
-        band_path_(dir_.file("band.txt")),
-        c_lit_(with_report(lit_path_)),
-        c_band_(with_report(band_path_)) {}
-
-  void check(const Dense& a, int32_t nband, int32_t extra = 0) {
+  void check(const Dense& a, int32_t nband) {
     const int32_t n = static_cast<int32_t>(a.size());
-    std::filesystem::remove(lit_path_);
-    std::filesystem::remove(band_path_);
-    Matrix lit = to_matrix(a, extra), band = to_matrix(a, extra);
+    reports_.clear();
+    Matrix lit = to_matrix(a);
+    BandMatrix band;
+    ASSERT_TRUE(to_band(a, nband, band));
     std::vector<int32_t> iord_lit(n + 1, -7), iord_band(n + 1, -7);
-    int32_t ierr_lit = 5, kstep_lit = 5, ierr_band = 6, kstep_band = 6;
+    int32_t ierr_lit = 5, kstep_lit = 5;
     recio::StringSink con_lit, con_band;
-    LUDECOMP(lit, n, iord_lit.data(), ierr_lit, kstep_lit, c_lit_, con_lit);
-    const bool done =
-        LUDECOMP_BAND(band, n, nband, iord_band.data(), ierr_band, kstep_band, c_band_, con_band);
-    ASSERT_TRUE(done);
-    ASSERT_EQ(ierr_band, ierr_lit);
-    ASSERT_EQ(kstep_band, kstep_lit);
+    LUDECOMP(lit, n, iord_lit.data(), ierr_lit, kstep_lit, reports_.literal(), con_lit);
+    BandFactors F;
+    const FactorOutcome r = LUDECOMP_BAND(band, iord_band.data(), F);
+    ASSERT_NE(r.stop, FactorOutcome::Stop::Declined);
+    write_record(r, reports_.tested(), con_band);
+    ASSERT_EQ(r.stop == FactorOutcome::Stop::Complete ? 0 : -1, ierr_lit);
+    ASSERT_EQ(r.KSTEP, kstep_lit);
+    if (ierr_lit != 0) {
+      ASSERT_EQ(bits(r.pivot), bits(lit(kstep_lit, kstep_lit)));
+    }
     ASSERT_EQ(iord_band, iord_lit);
-    ASSERT_TRUE(same_rows(band, lit)) << first_difference(band, lit);
+    std::vector<double> row(static_cast<size_t>(n));
+    for (int32_t p = 1; p <= n; ++p) {
+      F.row(p, row.data());
+      ASSERT_EQ(std::memcmp(row.data(), lit.row(p), sizeof(double) * n), 0)
+          << first_difference(row, lit, p);
+    }
     ASSERT_EQ(con_band.text(), con_lit.text());
-    ASSERT_EQ(read_bytes(band_path_), read_bytes(lit_path_));
+    ASSERT_EQ(reports_.tested_text(), reports_.literal_text());
 
     ++stats.cases;
     if (ierr_lit == 0) ++stats.complete;
@@ -119,21 +134,19 @@ class Differential {
   Stats stats;
 
  private:
-  static std::string first_difference(const Matrix& a, const Matrix& b) {
-    for (int32_t i = 1; i <= a.order(); ++i)
-      for (int32_t j = 1; j <= a.order(); ++j)
-        if (bits(a(i, j)) != bits(b(i, j))) {
-          char buf[160];
-          std::snprintf(buf, sizeof buf, "first difference at (%d,%d): band %.17g, literal %.17g",
-                        i, j, a(i, j), b(i, j));
-          return buf;
-        }
+  static std::string first_difference(const std::vector<double>& row, const Matrix& lit,
+                                      int32_t p) {
+    for (int32_t j = 1; j <= lit.order(); ++j)
+      if (bits(row[j - 1]) != bits(lit(p, j))) {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "first difference at (%d,%d): band %.17g, literal %.17g", p,
+                      j, row[j - 1], lit(p, j));
+        return buf;
+      }
     return "";
   }
 
-  TempDir dir_;
-  std::string lit_path_, band_path_;
-  COMPAR c_lit_, c_band_;
+  testing_factor::TwoReports reports_;
 };
 
 // ---- Generators -------------------------------------------------------------------------
@@ -355,8 +368,7 @@ TEST(BandLu, SmallAndDegenerateCases) {
   d.check({{1, 1, 0}, {1, 1, 0}, {0, 0, 3}}, 2);
   d.check({{1, 2, 0}, {2, 3, 1}, {0, 1, 0}}, 2);
   d.check({{4, 0, 0}, {0, 3, 0}, {0, 0, 1e-30}}, 1);
-  // A matrix stored with a larger order than the system.
-  d.check({{-3, 1, 0}, {1, 2, 1}, {0, 1, -1}}, 2, /*extra=*/2);
+  d.check({{-3, 1, 0}, {1, 2, 1}, {0, 1, -1}}, 2);
   // The zero matrix: any band, none at all included, fails at step 1.
   const Dense zero(4, std::vector<double>(4, 0.0));
   for (int32_t nband : {0, -5, 1, 4, std::numeric_limits<int32_t>::max()}) d.check(zero, nband);
@@ -365,17 +377,14 @@ TEST(BandLu, SmallAndDegenerateCases) {
 }
 
 TEST(BandLu, EmptySystemIsCompleteAtOnce) {
-  for (int32_t n : {0, -3}) {
-    Matrix a;
-    int32_t iord[1] = {-7}, ierr = 9, kstep = 9;
-    recio::StringSink con;
-    COMPAR c = with_report("/nonexistent-dir/never-written.txt");
-    EXPECT_TRUE(LUDECOMP_BAND(a, n, 3, iord, ierr, kstep, c, con));
-    EXPECT_EQ(ierr, 0);
-    EXPECT_EQ(kstep, 1);
-    EXPECT_EQ(iord[0], -7);
-    EXPECT_EQ(con.text(), "");
-  }
+  BandMatrix a;
+  ASSERT_TRUE(a.allocate(0, 3));
+  int32_t iord[1] = {-7};
+  BandFactors F;
+  const FactorOutcome r = LUDECOMP_BAND(a, iord, F);
+  EXPECT_EQ(r.stop, FactorOutcome::Stop::Complete);
+  EXPECT_EQ(r.KSTEP, 1);
+  EXPECT_EQ(iord[0], -7);
 }
 
 // ---- Declined inputs ----------------------------------------------------------------------
@@ -412,10 +421,7 @@ TEST(BandLu, DeclinesWhatTheBandSchemeCannotReproduce) {
       {"infinite entry", with(2, 3, kInf), 2},
       {"minus infinity on the diagonal", with(4, 4, -kInf), 2},
       {"NaN entry", with(1, 0, kNaN), 2},
-      {"NaN outside the band", with(0, 4, kNaN), 2},
-      {"nonzero outside the band", with(0, 2, 1e-300), 2},
-      {"-0.0 outside the band", with(4, 1, -0.0), 2},
-      {"nonzero matrix with no band", base(), 0},
+      {"NaN in the band beyond the entries", with(0, 2, kNaN), 3},
       {"overflow in row 2 of U", {{1, 1.5e308}, {-1, 1.5e308}}, 2},
       // Both candidates of column 1 are infinite in single precision: the first wins and
       // l(2,1) = 1e8, whose product with u(1,2) overflows.
@@ -432,21 +438,29 @@ TEST(BandLu, DeclinesWhatTheBandSchemeCannotReproduce) {
   for (const Case& cs : cases) {
     SCOPED_TRACE(cs.what);
     const int32_t n = static_cast<int32_t>(cs.a.size());
-    TempDir dir;
-    const COMPAR c = with_report(dir.file("report.txt"));
-    Matrix lu = to_matrix(cs.a, 1);
-    const Matrix entry = to_matrix(cs.a, 1);
+    BandMatrix a;
+    ASSERT_TRUE(to_band(cs.a, cs.nband, a));
     std::vector<int32_t> iord(n, -7);
-    int32_t ierr = 9, kstep = 9;
-    recio::StringSink con;
-    EXPECT_FALSE(LUDECOMP_BAND(lu, n, cs.nband, iord.data(), ierr, kstep, c, con));
-    EXPECT_TRUE(same_rows(lu, entry));
+    BandFactors F;
+    EXPECT_EQ(LUDECOMP_BAND(a, iord.data(), F).stop, FactorOutcome::Stop::Declined);
     EXPECT_EQ(iord, std::vector<int32_t>(n, -7));
-    EXPECT_EQ(ierr, 9);
-    EXPECT_EQ(kstep, 9);
-    EXPECT_EQ(con.text(), "");
-    EXPECT_FALSE(std::filesystem::exists(dir.file("report.txt")));
   }
+}
+
+// Band storage itself: entries outside the band read as +0.0, inside as stored.
+TEST(BandLu, BandStorageReadsZeroOutsideTheBand) {
+  BandMatrix a;
+  ASSERT_TRUE(a.allocate(5, 2));
+  for (int32_t i = 1; i <= 5; ++i)
+    for (int32_t j = std::max(1, i - 1); j <= std::min(5, i + 1); ++j) a.at(i, j) = 10 * i + j;
+  for (int32_t i = 1; i <= 5; ++i)
+    for (int32_t j = -1; j <= 7; ++j) {
+      const double want = (std::abs(i - j) < 2 && j >= 1 && j <= 5) ? 10 * i + j : 0.0;
+      EXPECT_EQ(bits(a.get(i, j)), bits(want)) << i << "," << j;
+    }
+  // Half bands beyond the order are the full matrix.
+  ASSERT_TRUE(a.allocate(3, 40));
+  EXPECT_EQ(a.half_band(), 3);
 }
 
 }  // namespace

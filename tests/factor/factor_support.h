@@ -7,6 +7,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,12 @@
 #include "params/work.h"
 
 namespace drav::testing_factor {
+
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// A matrix as rows from 0.
+using Dense = std::vector<std::vector<double>>;
 
 // A fresh directory under the system's temporary directory, removed with everything in it.
 class TempDir {
@@ -87,5 +94,30 @@ inline void copy_matrix(const Matrix& from, Matrix& to, int32_t n) {
   for (int32_t i = 1; i <= n; ++i)
     for (int32_t j = 1; j <= n; ++j) to(i, j) = from(i, j);
 }
+
+// Two report files side by side, for the literal factorization and for a kernel under test,
+// with a parameter block naming each.
+class TwoReports {
+ public:
+  TwoReports()
+      : lit_path_(dir_.file("lit.txt")),
+        new_path_(dir_.file("new.txt")),
+        lit_(with_report(lit_path_)),
+        new_(with_report(new_path_)) {}
+  // Removes both files, before a case.
+  void clear() const {
+    std::filesystem::remove(lit_path_);
+    std::filesystem::remove(new_path_);
+  }
+  const COMPAR& literal() const { return lit_; }
+  const COMPAR& tested() const { return new_; }
+  std::string literal_text() const { return read_bytes(lit_path_); }
+  std::string tested_text() const { return read_bytes(new_path_); }
+
+ private:
+  TempDir dir_;
+  std::string lit_path_, new_path_;
+  COMPAR lit_, new_;
+};
 
 }  // namespace drav::testing_factor

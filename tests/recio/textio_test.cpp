@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -230,6 +231,61 @@ TEST(TextFileOutTest, Failures) {
               }).rfind("error during write, unit 15, file /dev/full", 0),
               0u);
   }
+}
+
+// Records handed over in laid-out blocks give the same bytes as the same records put one by
+// one, whatever the sizes of the blocks and whatever was put before them: on a file (after an
+// old content and an unterminated last line), in memory and on the console.
+TEST(SinkTest, BlocksOfLinesAreTheSameAsTheirLines) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 9000; ++i)
+    lines.push_back(std::string(static_cast<size_t>(i % 97), 'a' + i % 26));
+  std::string one_block;
+  for (const auto& l : lines) one_block += l + "\r\n";
+  auto by_lines = [&](TextSink& out) {
+    out.put("head");
+    for (const auto& l : lines) out.put(l);
+    out.put("tail");
+  };
+  // Blocks of growing size, from one line to more than the file buffer.
+  auto by_blocks = [&](TextSink& out) {
+    out.put("head");
+    size_t at = 0, size = 1;
+    while (at < one_block.size()) {
+      const size_t end = one_block.find("\r\n", std::min(one_block.size(), at + size * 50));
+      const size_t stop = end == std::string::npos ? one_block.size() : end + 2;
+      out.put_lines(std::string_view(one_block).substr(at, stop - at));
+      at = stop;
+      size *= 2;
+    }
+    out.put_lines("");
+    out.put("tail");
+  };
+  TempDir t;
+  for (auto access : {TextFileOut::Access::Sequential, TextFileOut::Access::Append}) {
+    const std::string a = t.write("a.txt", "old"), b = t.write("b.txt", "old");
+    {
+      TextFileOut out(15, a, access);
+      by_lines(out);
+      out.close();
+    }
+    {
+      TextFileOut out(15, b, access);
+      by_blocks(out);
+      out.close();
+    }
+    EXPECT_EQ(t.read("b.txt"), t.read("a.txt"));
+    EXPECT_GT(t.read("b.txt").size(), size_t{1} << 17);
+  }
+  StringSink sa, sb;
+  by_lines(sa);
+  by_blocks(sb);
+  EXPECT_EQ(sb.text(), sa.text());
+  // The console has no block write of its own: it puts the lines of the block.
+  testing::internal::CaptureStdout();
+  ConsoleSink c;
+  c.put_lines("one\r\n\r\ntwo\r\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "one\r\n\r\ntwo\r\n");
 }
 
 TEST(SinkTest, RecordsEndInCrLf) {

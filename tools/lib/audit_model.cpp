@@ -1,7 +1,9 @@
 #include "tools/lib/audit_model.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,7 +13,7 @@
 #include "driver/drav.h"
 #include "driver/model_input.h"
 #include "driver/work_alloc.h"
-#include "factor/band_lu.h"
+#include "factor/factor_system.h"
 #include "factor/ludecomp.h"
 #include "params/rcom.h"
 #include "recio/binrec.h"
@@ -44,47 +46,47 @@ void build_matrix(Model& m, Matrix& A) {
 
 namespace {
 
-// Points REPFIL at a fresh scratch file for its lifetime, and removes the file at the end.
-class ScratchReport {
- public:
-  explicit ScratchReport(COMPAR& c) : c_(c), saved_(c.REPFIL) {
-    std::random_device rd;
-    std::error_code ec;
-    const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-    path_ = (dir / ("drav-audit-" + std::to_string(rd()) + std::to_string(rd()) + ".txt")).string();
-    if (ec || path_.size() > c.REPFIL.size()) {
-      recio::fail("no scratch file for the factorization's failure record in the temporary folder");
-    }
-    c.REPFIL.fill(' ');
-    std::copy(path_.begin(), path_.end(), c.REPFIL.begin());
-  }
-  ~ScratchReport() {
-    c_.REPFIL = saved_;
-    std::error_code ec;
-    std::filesystem::remove(path_, ec);
-  }
-  ScratchReport(const ScratchReport&) = delete;
-  ScratchReport& operator=(const ScratchReport&) = delete;
+bool same_bits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
- private:
-  COMPAR& c_;
-  decltype(COMPAR::REPFIL) saved_;
-  std::string path_;
-};
+bool symmetric(const Matrix& A, int32_t n) {
+  for (int32_t I = 1; I <= n; ++I)
+    for (int32_t J = I + 1; J <= n; ++J)
+      if (!same_bits(A(I, J), A(J, I))) return false;
+  return true;
+}
 
 }  // namespace
 
 Factorization factor_as_the_program(COMPAR& c, Matrix& LU) {
   Factorization f;
-  const int32_t n = c.NEQ;
-  f.IORD.assign(static_cast<size_t>(n > 0 ? n : 0), 0);
-  ScratchReport scratch(c);
-  recio::StringSink console;  // the record of a failure at step 1 also goes to the console
-  int32_t IERR = 0;
-  if (!LUDECOMP_BAND(LU, n, c.NBAND, f.IORD.data(), IERR, f.KSTEP, c, console)) {
-    LUDECOMP(LU, n, f.IORD.data(), IERR, f.KSTEP, c, console);
+  const int32_t n = std::max(c.NEQ, 0);
+  f.IORD.assign(static_cast<size_t>(n), 0);
+  FactorOutcome r;
+  if (!symmetric(LU, n)) {
+    // Not a matrix the program generates: every kernel gives the literal scheme's result, so
+    // the literal one stands for them.
+    r = LUDECOMP_OUTCOME(LU, n, f.IORD.data());
+  } else {
+    // The program factors the matrix from the compact form of its upper triangle, and LU then
+    // serves as the dense kernels' matrix, which starts as +0.0 everywhere.
+    UpperRows U;
+    for (int32_t I = 1; I <= n; ++I) {
+      for (int32_t J = I; J <= n; ++J)
+        if (!same_bits(LU(I, J), 0.0)) U.add(J, LU(I, J));
+      U.end_row();
+    }
+    for (int32_t I = 1; I <= n; ++I) std::fill(LU.row(I), LU.row(I) + n, 0.0);
+    drav::Factorization F;
+    r = factor_system(U, LU, f.IORD.data(), F);
+    // The band kernel keeps the factors in storage of its own.
+    if (F.kernel == Kernel::Band) {
+      for (int32_t p = 1; p <= n; ++p) F.row(p, LU.row(p));
+    }
   }
-  f.complete = IERR >= 0;
+  f.complete = r.stop == FactorOutcome::Stop::Complete;
+  f.KSTEP = r.KSTEP;
   return f;
 }
 

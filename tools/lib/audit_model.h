@@ -29,9 +29,9 @@ void load_model(Model& m);
 void build_matrix(Model& m, Matrix& A);
 
 // The program's factorization of LU (order NEQ) in place, with the program's choice of kernel,
-// so that the failing step is the one the program found. Its failure record goes to a scratch
-// file that is removed again: the run's report file is left alone. The only place where the
-// tools call the program's factorization.
+// so that the failing step is the one the program found. No failure record is written: the
+// run's report file is left alone. The only place where the tools call the program's
+// factorization.
 struct Factorization {
   bool complete = true;       // false: the pivot test failed at step KSTEP
   int32_t KSTEP = 1;          // the failing step, NEQ + 1 after a complete factorization

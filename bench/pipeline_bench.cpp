@@ -1,0 +1,329 @@
+// The costs of a run, one table: per model, the literal factorization, ours, the whole run
+// of the program (a child process), the time to write the same output bytes with plain
+// buffered writes from one thread (the floor the run is held to), the processor time of both
+// (user + system, which a busy machine disturbs less than the wall time), and the peak
+// resident memory of the run. Times are medians. Run by bench/run.sh; see the README.
+//
+//   drav_pipeline_bench DRAV_EXE [--quick] [--reps R] [--literal-max N]
+//
+// The literal factorization is measured up to --literal-max equations (default 2100, about
+// ten seconds) and extrapolated by N^3 from the largest one measured beyond that (marked ~).
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "assembly/genlu.h"
+#include "driver/model_input.h"
+#include "factor/factor_system.h"
+#include "factor/ludecomp.h"
+#include "params/rcom.h"
+#include "recio/textio.h"
+#include "tools/lib/model_desc.h"
+#include "tools/lib/model_files.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// A plane grid truss of nx by ny nodes with one diagonal per panel, the first column pinned.
+// Numbered column by column the half band is 2*ny + 4; with the node numbers shuffled the
+// entries spread over the whole matrix and its factors fill in.
+std::string grid(int nx, int ny, bool shuffle) {
+  std::vector<int> id(static_cast<size_t>(nx) * ny);
+  for (size_t i = 0; i < id.size(); ++i) id[i] = static_cast<int>(i) + 1;
+  if (shuffle) {
+    std::mt19937 rng(12345);
+    std::shuffle(id.begin(), id.end(), rng);
+  }
+  auto node = [&](int ix, int iy) { return std::to_string(id[static_cast<size_t>(ix) * ny + iy]); };
+  std::string d = "ndofn 2\ndefault E=2.1e8 A=0.001\n";
+  for (int ix = 0; ix < nx; ++ix)
+    for (int iy = 0; iy < ny; ++iy)
+      d += "node " + node(ix, iy) + " " + std::to_string(ix) + " " + std::to_string(iy) + "\n";
+  int b = 0;
+  auto bar = [&](const std::string& a, const std::string& c) {
+    d += "bar " + std::to_string(++b) + " " + a + " " + c + "\n";
+  };
+  for (int ix = 0; ix < nx; ++ix)
+    for (int iy = 0; iy < ny; ++iy) {
+      if (ix + 1 < nx) bar(node(ix, iy), node(ix + 1, iy));
+      if (iy + 1 < ny) bar(node(ix, iy), node(ix, iy + 1));
+      if (ix + 1 < nx && iy + 1 < ny) bar(node(ix, iy), node(ix + 1, iy + 1));
+    }
+  for (int iy = 0; iy < ny; ++iy) d += "fix " + node(0, iy) + " all\n";
+  return d;
+}
+
+struct Case {
+  std::string name;
+  int nx, ny;
+  bool shuffle;
+  bool nband_neq;  // NBAND = NEQ in COMZOR.DAT
+};
+
+struct Run {
+  double seconds;
+  double cpu;  // user + system time
+  long peak_kb;
+};
+
+double cpu_seconds(const struct rusage& ru) {
+  return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+         1e-6 * (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec);
+}
+
+// The runs of the program are started by a helper process forked before this one grows: the
+// peak resident size a child reports counts what its parent held when it was started, and
+// the helper holds next to nothing. It reads a directory per line and answers with the wall
+// time, the peak resident size in KB and the exit status of one run there.
+class Runner {
+ public:
+  explicit Runner(const std::string& exe) {
+    int to[2], from[2];
+    if (pipe(to) != 0 || pipe(from) != 0) std::exit(1);
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(to[1]);
+      close(from[0]);
+      serve(exe, fdopen(to[0], "r"), fdopen(from[1], "w"));
+      _exit(0);
+    }
+    close(to[0]);
+    close(from[1]);
+    to_ = fdopen(to[1], "w");
+    from_ = fdopen(from[0], "r");
+  }
+  ~Runner() {
+    std::fclose(to_);
+    std::fclose(from_);
+    waitpid(pid_, nullptr, 0);
+  }
+
+  Run run(const fs::path& dir) {
+    std::fprintf(to_, "%s\n", dir.c_str());
+    std::fflush(to_);
+    Run r{};
+    int status = -1;
+    if (std::fscanf(from_, "%lf %lf %ld %d", &r.seconds, &r.cpu, &r.peak_kb, &status) != 4 ||
+        status != 0) {
+      std::fprintf(stderr, "the run in %s failed\n", dir.c_str());
+      std::exit(1);
+    }
+    return r;
+  }
+
+ private:
+  static void serve(const std::string& exe, std::FILE* in, std::FILE* out) {
+    char line[4096];
+    while (std::fgets(line, sizeof line, in)) {
+      line[std::strcspn(line, "\n")] = '\0';
+      char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+      int status = -1;
+      double s = 0;
+      struct rusage ru {};
+      pid_t pid = 0;
+      if (chdir(line) == 0) {
+        const auto t0 = Clock::now();
+        if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, environ) == 0) {
+          wait4(pid, &status, 0, &ru);
+          s = seconds_since(t0);
+        }
+      }
+      std::fprintf(out, "%.6f %.6f %ld %d\n", s, cpu_seconds(ru), ru.ru_maxrss,
+                   WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+      std::fflush(out);
+    }
+  }
+
+  pid_t pid_ = 0;
+  std::FILE* to_ = nullptr;
+  std::FILE* from_ = nullptr;
+};
+
+// The floor: the byte counts of the run's output files written with plain stdio from one
+// thread, over files of the same size left by the previous repetition (as the run does).
+Run write_floor(const fs::path& dir, const std::vector<uintmax_t>& sizes) {
+  static std::vector<char> chunk(size_t{1} << 16, ' ');
+  struct rusage r0 {
+  }, r1{};
+  getrusage(RUSAGE_SELF, &r0);
+  const auto t0 = Clock::now();
+  for (size_t f = 0; f < sizes.size(); ++f) {
+    const fs::path p = dir / ("floor-" + std::to_string(f) + ".dat");
+    std::FILE* out = std::fopen(p.c_str(), "wb");
+    for (uintmax_t left = sizes[f]; left > 0;) {
+      const size_t n = static_cast<size_t>(std::min<uintmax_t>(left, chunk.size()));
+      std::fwrite(chunk.data(), 1, n, out);
+      left -= n;
+    }
+    std::fclose(out);
+  }
+  const double s = seconds_since(t0);
+  getrusage(RUSAGE_SELF, &r1);
+  return {s, cpu_seconds(r1) - cpu_seconds(r0), 0};
+}
+
+// The model of `dir` as the program loads it.
+struct Loaded {
+  drav::COMPAR c;
+  drav::WorkArrays W;
+};
+void load(const fs::path& dir, Loaded& m) {
+  const fs::path old = fs::current_path();
+  fs::current_path(dir);
+  drav::RCOM(m.c, 2);
+  drav::allocate_group1(m.c, m.W);
+  drav::allocate_group2(m.c, m.W);
+  drav::read_model(m.c, m.W);
+  fs::current_path(old);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s DRAV_EXE [--quick] [--reps R] [--literal-max N]\n", argv[0]);
+    return 2;
+  }
+  const std::string exe = fs::absolute(argv[1]).string();
+  Runner runner(exe);
+  bool quick = false;
+  int reps = 3;
+  int literal_max = 2100;
+  for (int i = 2; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--quick") quick = true;
+    if (a == "--reps" && i + 1 < argc) reps = std::atoi(argv[++i]);
+    if (a == "--literal-max" && i + 1 < argc) literal_max = std::atoi(argv[++i]);
+  }
+
+  // Half band 2*18+4 = 40; NEQ = 36 * (nx - 1).
+  std::vector<Case> cases = {
+      {"banded", 57, 18, false, false},
+      {"banded", 112, 18, false, false},
+      {"banded", 224, 18, false, false},
+      {"banded, NBAND=NEQ", 57, 18, false, true},
+      {"banded, NBAND=NEQ", 112, 18, false, true},
+      {"banded, NBAND=NEQ", 224, 18, false, true},
+      {"band NEQ/8", 9, 123, false, false},
+      {"band NEQ/8", 9, 248, false, false},
+      {"random numbering", 15, 36, true, false},
+      {"random numbering", 29, 36, true, false},
+      {"random numbering", 57, 36, true, false},
+  };
+  if (quick)
+    cases = {{"banded", 57, 18, false, false},
+             {"banded, NBAND=NEQ", 57, 18, false, true},
+             {"random numbering", 15, 36, true, false}};
+
+  const fs::path root =
+      fs::temp_directory_path() / ("drav-pipeline-bench-" + std::to_string(getpid()));
+  std::printf("%-18s %5s %4s %9s %8s %7s %7s %9s %7s %7s %9s %7s %9s\n", "case", "NEQ", "b",
+              "literal s", "ours s", "run s", "floor s", "run/floor", "run cpu", "flr cpu",
+              "cpu ratio", "peak MB", "peak/8N^2");
+  std::map<int, double> literal_seconds;  // measured, by NEQ
+  for (const Case& cs : cases) {
+    const fs::path dir = root / "model";
+    fs::remove_all(root);
+    auto files = drav::tools::build_model(
+        drav::tools::parse_description(grid(cs.nx, cs.ny, cs.shuffle), "bench"));
+    if (cs.nband_neq) files.NBAND = files.NEQ;
+    drav::tools::write_model_dir(files, dir.string());
+    const int n = files.NEQ;
+
+    // Whole runs; the first also leaves the output sizes for the floor.
+    std::vector<double> run_s, floor_s, run_cpu, floor_cpu;
+    long peak_kb = 0;
+    const int r = n >= 4000 && cs.shuffle ? 1 : reps;
+    for (int i = 0; i < r; ++i) {
+      const Run w = runner.run(dir);
+      run_s.push_back(w.seconds);
+      run_cpu.push_back(w.cpu);
+      peak_kb = std::max(peak_kb, w.peak_kb);
+    }
+    std::vector<uintmax_t> sizes;
+    for (const char* f : {"AA0.UNF", "rig-case1.dat", "order.dat", "drav0.dat"})
+      sizes.push_back(fs::file_size(dir / f));
+    for (int i = 0; i < std::max(reps, 3); ++i) {
+      const Run f = write_floor(dir, sizes);
+      floor_s.push_back(f.seconds);
+      floor_cpu.push_back(f.cpu);
+    }
+
+    // The factorizations in this process, on the matrix the run generates.
+    Loaded m;
+    load(dir, m);
+    drav::Matrix probe;
+    probe.allocate(n);
+    const drav::UpperRows U = drav::generate_upper(m.c, m.W, probe);
+    probe.release();
+    std::vector<int32_t> iord(static_cast<size_t>(n));
+    std::vector<double> ours_s;
+    for (int i = 0; i < r; ++i) {
+      drav::Matrix LU;
+      LU.allocate(n);
+      drav::Factorization F;
+      const auto t0 = Clock::now();
+      drav::factor_system(U, LU, iord.data(), F);
+      ours_s.push_back(seconds_since(t0));
+    }
+    std::string literal;
+    char buf[64];
+    if (n <= literal_max) {
+      drav::Matrix A;
+      A.allocate(n);
+      U.scatter(A);
+      drav::COMPAR c;
+      drav::recio::StringSink console;
+      int32_t ierr = 0, kstep = 0;
+      const auto t0 = Clock::now();
+      drav::LUDECOMP(A, n, iord.data(), ierr, kstep, c, console);
+      const double s = seconds_since(t0);
+      literal_seconds[n] = s;
+      std::snprintf(buf, sizeof buf, "%.3f", s);
+      literal = buf;
+    } else if (!literal_seconds.empty()) {
+      const auto& [n0, s0] = *literal_seconds.rbegin();
+      std::snprintf(buf, sizeof buf, "~%.1f", s0 * std::pow(double(n) / n0, 3));
+      literal = buf;
+    } else {
+      literal = "-";
+    }
+    const double run = median(run_s), floor = median(floor_s);
+    const double peak_mb = peak_kb / 1024.0;
+    const double rcpu = median(run_cpu), fcpu = median(floor_cpu);
+    std::printf("%-18s %5d %4d %9s %8.3f %7.3f %7.3f %9.2f %7.3f %7.3f %9.2f %7.1f %8.1f%%\n",
+                cs.name.c_str(), n, U.half_band(), literal.c_str(), median(ours_s), run, floor,
+                run / floor, rcpu, fcpu, rcpu / fcpu, peak_mb,
+                100.0 * peak_kb * 1024.0 / (8.0 * n * n));
+    std::fflush(stdout);
+  }
+  fs::remove_all(root);
+  return 0;
+}

@@ -1,0 +1,71 @@
+// The one entry point of the factorization: it finds the structure of the generated matrix in
+// its entries and chooses the kernel. Every kernel gives LUDECOMP's result bit for bit; none
+// writes text (the caller writes the failure record with report_pivot_failure).
+#pragma once
+
+#include <cstdint>
+
+#include "factor/band_lu.h"
+#include "factor/outcome.h"
+#include "params/upper_rows.h"
+#include "params/work.h"
+
+namespace drav {
+
+enum class Kernel {
+  Band,     // band storage of its own, O(N b^2); the dense LU is not touched
+  Blocked,  // the dense LU, filled from the entries
+  Literal,  // the dense LU, the literal scheme (where the others decline)
+};
+
+struct FactorOptions {
+  // Threads of the dense kernel; 0: the number the machine offers.
+  int threads = 0;
+  // Tests and benchmarks pin a path; Auto chooses by the half band the entries need.
+  enum class Path { Auto, Band, Dense } path = Path::Auto;
+};
+
+// The widest half band the band kernel takes for an order N; wider bands go to the dense
+// kernel, which is faster there (measured; see the definition).
+//
+// A band rather than a profile (the first entry of each row): with partial pivoting any row of
+// the window may become the pivot row, so the rows of U reach 2b-2 columns beyond the diagonal
+// and the multipliers b-1 columns before it whatever the profile of the entry rows; what a
+// profile could save is the leading zeros of the entry rows inside the band, and the trusses
+// the program meets, numbered along their short side, have a profile of nearly constant width,
+// the band itself. A numbering that spreads the entries gives a profile as wide as the matrix.
+int32_t band_limit(int32_t N);
+
+// Where the factors are, and the outcome.
+class Factorization {
+ public:
+  Factorization() = default;
+  Factorization(const Factorization&) = delete;
+  Factorization& operator=(const Factorization&) = delete;
+
+  FactorOutcome outcome;
+  Kernel kernel = Kernel::Literal;
+  int32_t half_band = 0;  // the narrowest band that holds every entry
+
+  int32_t order() const { return n_; }
+  // Row p (from 1) of the factored matrix as LUDECOMP leaves it in LU: order() values, in
+  // the dense LU itself or composed into buf (which must hold order() values).
+  const double* row(int32_t p, double* buf) const;
+
+ private:
+  friend FactorOutcome factor_system(const UpperRows& A, Matrix& LU, int32_t* IORD,
+                                     Factorization& F, const FactorOptions& opt);
+  int32_t n_ = 0;
+  const Matrix* lu_ = nullptr;
+  BandMatrix entry_;
+  BandFactors band_;
+};
+
+// Factors the symmetric matrix of A (order A.n). LU is the run's dense matrix, of order at
+// least A.n and +0.0 everywhere (as allocated): it is filled and factored only on the dense
+// paths. IORD receives the row order (A.n entries) after Complete and PivotFailed. The outcome
+// is LUDECOMP's (Complete or PivotFailed, with KSTEP and the pivot), never Declined.
+FactorOutcome factor_system(const UpperRows& A, Matrix& LU, int32_t* IORD, Factorization& F,
+                            const FactorOptions& opt = {});
+
+}  // namespace drav

@@ -1,0 +1,64 @@
+// The upper triangle of a symmetric matrix in compact form: per row, the columns (from the
+// diagonal on) whose entries are not +0.0, in ascending order, with their values. A -0.0 is an
+// entry like any other; every entry left out is +0.0. Generation produces it; the stiffness
+// report, the structure found in the entries and the storage of each factorization kernel are
+// filled from it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "params/work.h"
+
+namespace drav {
+
+struct UpperRows {
+  int32_t n = 0;
+  // Row I (from 1) holds entries start[I-1] .. start[I]-1 of col and val.
+  std::vector<int64_t> start{0};
+  std::vector<int32_t> col;  // from 1, col >= the row, ascending within a row
+  std::vector<double> val;
+
+  int64_t row_begin(int32_t I) const { return start[static_cast<size_t>(I) - 1]; }
+  int64_t row_end(int32_t I) const { return start[static_cast<size_t>(I)]; }
+  int64_t entries() const { return static_cast<int64_t>(col.size()); }
+
+  // Appends entry (I,J) of the row being built (rows in order, J ascending) and ends rows.
+  void add(int32_t J, double v) {
+    col.push_back(J);
+    val.push_back(v);
+  }
+  void end_row() {
+    start.push_back(static_cast<int64_t>(col.size()));
+    ++n;
+  }
+
+  // The narrowest half band b (diagonal included) that holds every entry: max(J-I) + 1, and 1
+  // when there is no entry at all (the zero matrix is diagonal).
+  int32_t half_band() const {
+    int32_t b = 1;
+    for (int32_t I = 1; I <= n; ++I) {
+      const int64_t e = row_end(I);
+      if (e > row_begin(I)) {
+        const int32_t last = col[static_cast<size_t>(e) - 1];
+        if (last - I + 1 > b) b = last - I + 1;
+      }
+    }
+    return b;
+  }
+
+  // Writes every entry into A and its mirror below the diagonal; the other entries of A are
+  // left as they are (+0.0 in a fresh matrix). A must have order at least n.
+  void scatter(Matrix& A) const {
+    for (int32_t I = 1; I <= n; ++I) {
+      for (int64_t e = row_begin(I); e < row_end(I); ++e) {
+        const int32_t J = col[static_cast<size_t>(e)];
+        const double v = val[static_cast<size_t>(e)];
+        A(I, J) = v;
+        A(J, I) = v;
+      }
+    }
+  }
+};
+
+}  // namespace drav

@@ -1,0 +1,271 @@
+// The chooser against the literal factorization of the dense symmetric matrix, byte for byte,
+// on every path it can take: the band kernel on the band the entries need, the dense kernel,
+// and the literal scheme where a kernel declines.
+#include "factor/factor_system.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "factor/ludecomp.h"
+#include "factor_support.h"
+#include "recio/textio.h"
+
+namespace drav {
+namespace {
+
+using testing_factor::bits;
+using testing_factor::Dense;
+using testing_factor::kInf;
+using testing_factor::kNaN;
+
+// A symmetric matrix is given by its upper triangle; +0.0 entries are left out of the compact
+// form, everything else (-0.0 included) is kept.
+
+UpperRows to_upper(const Dense& a) {
+  UpperRows U;
+  const int32_t n = static_cast<int32_t>(a.size());
+  for (int32_t i = 0; i < n; ++i) {
+    for (int32_t j = i; j < n; ++j)
+      if (bits(a[i][j]) != 0) U.add(j + 1, a[i][j]);
+    U.end_row();
+  }
+  return U;
+}
+
+Matrix symmetric(const Dense& a) {
+  const int32_t n = static_cast<int32_t>(a.size());
+  Matrix m;
+  m.allocate(n);
+  for (int32_t i = 0; i < n; ++i)
+    for (int32_t j = i; j < n; ++j) m(i + 1, j + 1) = m(j + 1, i + 1) = a[i][j];
+  return m;
+}
+
+bool all_plus_zero(const Matrix& m) {
+  for (int32_t i = 1; i <= m.order(); ++i)
+    for (int32_t j = 1; j <= m.order(); ++j)
+      if (bits(m(i, j)) != 0) return false;
+  return true;
+}
+
+using Path = FactorOptions::Path;
+
+struct Tally {
+  int cases = 0, band = 0, dense = 0, literal = 0, failed = 0, exchanged = 0, negative = 0;
+  void print(const char* family) const {
+    std::printf(
+        "%s: %d runs: %d band, %d dense, %d literal; %d failed, %d exchanged, %d with "
+        "negative pivots\n",
+        family, cases, band, dense, literal, failed, exchanged, negative);
+  }
+};
+
+class Chooser {
+ public:
+  // Factors `a` on `path` and compares everything with LUDECOMP; returns the kernel used.
+  Kernel check(const Dense& a, Path path) {
+    const int32_t n = static_cast<int32_t>(a.size());
+    reports_.clear();
+    Matrix lit = symmetric(a);
+    std::vector<int32_t> iord_lit(n + 1, -7), iord_new(n + 1, -7);
+    int32_t ierr = 5, kstep = 5;
+    recio::StringSink con_lit, con_new;
+    LUDECOMP(lit, n, iord_lit.data(), ierr, kstep, reports_.literal(), con_lit);
+
+    const UpperRows U = to_upper(a);
+    Matrix LU;
+    LU.allocate(n);
+    Factorization F;
+    FactorOptions opt;
+    opt.path = path;
+    const FactorOutcome r = factor_system(U, LU, iord_new.data(), F, opt);
+    EXPECT_NE(r.stop, FactorOutcome::Stop::Declined);
+    if (r.stop == FactorOutcome::Stop::PivotFailed)
+      report_pivot_failure(r.KSTEP, r.pivot, reports_.tested(), con_new);
+    EXPECT_EQ(r.stop == FactorOutcome::Stop::Complete ? 0 : -1, ierr);
+    EXPECT_EQ(r.KSTEP, kstep);
+    if (ierr != 0) {
+      EXPECT_EQ(bits(r.pivot), bits(lit(kstep, kstep)));
+    } else {
+      EXPECT_EQ(iord_new, iord_lit);
+    }
+    EXPECT_EQ(F.order(), n);
+    std::vector<double> buf(static_cast<size_t>(n));
+    // The rows are what the matrix file receives, after a complete factorization only.
+    for (int32_t p = 1; ierr == 0 && p <= n; ++p) {
+      const double* row = F.row(p, buf.data());
+      if (std::memcmp(row, lit.row(p), sizeof(double) * n) != 0) {
+        ADD_FAILURE() << "row " << p << " differs";
+        break;
+      }
+    }
+    EXPECT_EQ(con_new.text(), con_lit.text());
+    EXPECT_EQ(reports_.tested_text(), reports_.literal_text());
+    if (F.kernel == Kernel::Band) {
+      EXPECT_TRUE(all_plus_zero(LU)) << "the band path wrote LU";
+    }
+
+    ++tally.cases;
+    ++(F.kernel == Kernel::Band      ? tally.band
+       : F.kernel == Kernel::Blocked ? tally.dense
+                                     : tally.literal);
+    if (ierr != 0) ++tally.failed;
+    if (ierr == 0 && iord_lit != std::vector<int32_t>(iord_lit.size()) &&
+        !std::is_sorted(iord_lit.begin(), iord_lit.begin() + n))
+      ++tally.exchanged;
+    for (int32_t k = 1; k < std::min(n + 1, kstep); ++k)
+      if (lit(k, k) < 0) {
+        ++tally.negative;
+        break;
+      }
+    return F.kernel;
+  }
+
+  Tally tally;
+
+ private:
+  testing_factor::TwoReports reports_;
+};
+
+enum class Fill { Uniform, SmallIntegers, Ties };
+
+// A symmetric matrix whose row i starts at column first(i) (a random profile within `reach`
+// of the diagonal, or anywhere when reach >= n), entries drawn by `fill`, some zeros inside.
+Dense random_profile(int n, int reach, Fill fill, double zero_share, std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> u(-1.0, 1.0), share(0.0, 1.0);
+  std::uniform_int_distribution<int> small(-3, 3);
+  const double ties[] = {1.0, 1.0 + 0x1p-30, -1.0, -(1.0 + 0x1p-35), 0.5, 2.0, -2.0 + 0x1p-29};
+  std::uniform_int_distribution<int> pick(0, 6);
+  Dense a(n, std::vector<double>(n, 0.0));
+  for (int j = 0; j < n; ++j) {
+    std::uniform_int_distribution<int> start(std::max(0, j - reach), j);
+    for (int i = start(rng); i <= j; ++i) {
+      if (i != j && share(rng) < zero_share) continue;
+      switch (fill) {
+        case Fill::Uniform:
+          a[i][j] = u(rng) * (i == j ? 4.0 : 1.0);
+          break;
+        case Fill::SmallIntegers:
+          a[i][j] = small(rng);
+          break;
+        case Fill::Ties:
+          a[i][j] = ties[pick(rng)];
+          break;
+      }
+    }
+  }
+  return a;
+}
+
+TEST(FactorSystem, RandomProfilesOnEveryPathMatchTheLiteralFactorization) {
+  Chooser ch;
+  std::mt19937_64 rng(8642);
+  const int sizes[] = {1, 2, 3, 5, 8, 13, 21, 34, 55, 90};
+  for (int n : sizes)
+    for (int reach : {0, 1, 3, n / 4, n / 2, n})
+      for (Fill fill : {Fill::Uniform, Fill::SmallIntegers, Fill::Ties})
+        for (int variant = 0; variant < 4; ++variant) {
+          SCOPED_TRACE("n " + std::to_string(n) + " reach " + std::to_string(reach) + " fill " +
+                       std::to_string(static_cast<int>(fill)) + " variant " +
+                       std::to_string(variant));
+          Dense a = random_profile(n, reach, fill, variant == 1 ? 0.6 : 0.1, rng);
+          std::uniform_int_distribution<int> any(0, n - 1);
+          if (variant == 2) {  // a zero row and column: singular at that step at the latest
+            const int z = any(rng);
+            for (int i = 0; i < n; ++i) a[std::min(i, z)][std::max(i, z)] = 0.0;
+          }
+          if (variant == 3) {  // signed zeros, also far from the diagonal
+            a[0][n - 1] = -0.0;
+            a[any(rng) / 2][any(rng)] *= -1;
+          }
+          for (Path path : {Path::Auto, Path::Band, Path::Dense}) ch.check(a, path);
+        }
+  ch.tally.print("random profiles");
+  EXPECT_GT(ch.tally.band, 1000);
+  EXPECT_GT(ch.tally.dense + ch.tally.literal, 700);
+  EXPECT_GT(ch.tally.failed, 300);
+  EXPECT_GT(ch.tally.exchanged, 500);
+  EXPECT_GT(ch.tally.negative, 1000);
+}
+
+TEST(FactorSystem, TheBandComesFromTheEntries) {
+  // A -0.0 counts as an entry and widens the band; +0.0 does not.
+  Dense a(6, std::vector<double>(6, 0.0));
+  for (int i = 0; i < 6; ++i) a[i][i] = 3.0 + i;
+  a[1][2] = 1.0;
+  EXPECT_EQ(to_upper(a).half_band(), 2);
+  a[0][4] = -0.0;
+  EXPECT_EQ(to_upper(a).half_band(), 5);
+  Chooser ch;
+  EXPECT_EQ(ch.check(a, Path::Auto), Kernel::Band);
+  EXPECT_EQ(to_upper(Dense(4, std::vector<double>(4, 0.0))).half_band(), 1);
+  EXPECT_EQ(ch.check(Dense(4, std::vector<double>(4, 0.0)), Path::Auto), Kernel::Band);
+}
+
+TEST(FactorSystem, WideMatricesGoToTheDenseKernel) {
+  Chooser ch;
+  std::mt19937_64 rng(777);
+  const int n = 160;  // band limit 64 at this order
+  EXPECT_EQ(band_limit(n), 64);
+  EXPECT_EQ(ch.check(random_profile(n, 50, Fill::Uniform, 0.3, rng), Path::Auto), Kernel::Band);
+  Dense wide = random_profile(n, 40, Fill::Uniform, 0.3, rng);
+  wide[3][3 + 64] = 0.25;  // half band 65
+  EXPECT_NE(ch.check(wide, Path::Auto), Kernel::Band);
+  EXPECT_NE(ch.check(random_profile(n, n, Fill::SmallIntegers, 0.5, rng), Path::Auto),
+            Kernel::Band);
+}
+
+TEST(FactorSystem, ValuesThatAreNotFiniteGetTheLiteralResult) {
+  Chooser ch;
+  std::mt19937_64 rng(4321);
+  const double specials[] = {kInf, -kInf, kNaN, 1e308};
+  for (double v : specials)
+    for (int n : {1, 2, 5, 17})
+      for (int rep = 0; rep < 6; ++rep) {
+        Dense a = random_profile(n, 3, Fill::Uniform, 0.1, rng);
+        std::uniform_int_distribution<int> any(0, n - 1);
+        const int i = any(rng), j = any(rng);
+        a[std::min(i, j)][std::max(i, j)] = v;
+        if (v == 1e308) a[0][std::min(n - 1, 1)] = -1e308;  // overflow on the way
+        SCOPED_TRACE("value " + std::to_string(v) + " n " + std::to_string(n));
+        for (Path path : {Path::Auto, Path::Band, Path::Dense}) {
+          const Kernel k = ch.check(a, path);
+          if (!std::isfinite(v)) {
+            EXPECT_NE(k, Kernel::Band);
+          }
+        }
+      }
+  ch.tally.print("not finite");
+  EXPECT_GT(ch.tally.dense + ch.tally.literal, 200);
+}
+
+TEST(FactorSystem, PivotsAtTheTolerance) {
+  Chooser ch;
+  const double below = std::nextafter(PIVTOL, 0.0);
+  for (double p : {PIVTOL, -PIVTOL, below, -below, 0.0, -0.0})
+    for (int at : {0, 1, 3}) {
+      Dense a(5, std::vector<double>(5, 0.0));
+      for (int i = 0; i < 5; ++i) a[i][i] = i == at ? p : -2.0 - i;
+      if (at != 1) a[1][2] = 0.5;
+      for (Path path : {Path::Auto, Path::Dense}) ch.check(a, path);
+    }
+  EXPECT_EQ(ch.tally.cases, 36);
+}
+
+TEST(FactorSystem, EmptySystem) {
+  Chooser ch;
+  EXPECT_EQ(ch.check({}, Path::Auto), Kernel::Band);
+  ch.check({}, Path::Dense);
+}
+
+}  // namespace
+}  // namespace drav
