@@ -18,6 +18,7 @@
 #include "recio/binrec.h"
 #include "recio/fatal.h"
 #include "recio/listout.h"
+#include "recio/out_file.h"
 
 namespace drav {
 
@@ -42,6 +43,11 @@ int run_threads() {
 }
 
 int DRAV_LU(recio::TextSink& console) {
+  // Until the run has completed, the status file tells the next program that it failed,
+  // whatever ends it (a stop, a fatal error, a signal, a kill); the final status comes last.
+  write_status(-1);
+  for (const char* f : {"AA0.UNF", "AA.UNF", "order.dat"}) recio::remove_scratch(f);
+
   RunHeader header;
   std::memcpy(header.PROGNM.data(), "DRAV      ", 10);
 
@@ -55,9 +61,10 @@ int DRAV_LU(recio::TextSink& console) {
   read_model(c, W);
 
   const bool first_iteration = c.ITER == 1;
+  // Replaced whole at close, so that it is never seen half written.
   recio::SeqWriter matrix_file(
       3, first_iteration ? "AA0.UNF" : "AA.UNF",
-      first_iteration ? recio::OpenStatus::Unknown : recio::OpenStatus::Old);
+      first_iteration ? recio::OpenStatus::Unknown : recio::OpenStatus::Old, recio::Replace::Whole);
 
   Matrix LU;
   if (!LU.allocate(c.NEQ)) {

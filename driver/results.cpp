@@ -20,7 +20,8 @@ void write_matrix_rows(const Factorization& F, recio::SeqWriter& out) {
 }
 
 void write_order(const ZArray<int32_t>& IORD, int32_t NEQ) {
-  recio::TextFileOut f(7, "order.dat");
+  recio::TextFileOut f(7, "order.dat", recio::TextFileOut::Access::Sequential,
+                       recio::OpenStatus::Unknown, recio::Replace::Whole);
   recio::ListWriter w;
   for (int32_t k = 0; k < NEQ; ++k) w.item(IORD[k]);
   w.write_to(f);
@@ -28,7 +29,8 @@ void write_order(const ZArray<int32_t>& IORD, int32_t NEQ) {
 }
 
 void write_status(int32_t ISTAT) {
-  recio::TextFileOut f(3, "drav0.dat");
+  recio::TextFileOut f(3, "drav0.dat", recio::TextFileOut::Access::Sequential,
+                       recio::OpenStatus::Unknown, recio::Replace::Whole);
   recio::ListWriter().item(ISTAT).write_to(f);
   f.close();
 }

@@ -14,7 +14,8 @@ namespace drav {
 // The factored matrix, one record of NEQ doubles per row, into the open matrix file.
 void write_matrix_rows(const Factorization& F, recio::SeqWriter& out);
 
-// order.dat (unit 7): the row order as one free-format write.
+// order.dat (unit 7): the row order as one free-format write. Like drav0.dat it is replaced
+// whole: the old file stays until the new one is complete.
 void write_order(const ZArray<int32_t>& IORD, int32_t NEQ);
 
 // drav0.dat (unit 3): the run status as one free-format write.

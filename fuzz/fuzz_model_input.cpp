@@ -13,10 +13,14 @@
 // untouched until filled, so that the memory limit of the fuzzer catches any reader that
 // touches them before the file reports itself. The report file must be a plain name, so that
 // the run writes only inside the scratch directory.
+//
+// Checked besides: drav0.dat holds -1 after every run that did not complete, and no run leaves
+// a scratch file of a result file behind.
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "driver/drav.h"
@@ -32,6 +36,26 @@ constexpr int64_t kMaxNdofn = int64_t{1} << 20;           // el.unf record lengt
 constexpr int32_t kMaxNeq = 40;
 
 constexpr const char* kNames[] = {"COMZOR.DAT", "temp.dat", "nei.UNF", "x0.UNF", "el.unf"};
+
+constexpr const char* kFailedStatus = "          -1\r\n";
+
+std::string read_bytes(const char* name) {
+  std::string bytes;
+  if (std::FILE* f = std::fopen(name, "rb")) {
+    char buf[64];
+    size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+bool any_scratch_file(const drav::fuzz::ScratchDir& dir) {
+  for (const std::string& n : dir.names()) {
+    if (n.size() > 9 && n.compare(n.size() - 9, 9, ".drav-new") == 0) return true;
+  }
+  return false;
+}
 
 bool within_limits(const drav::fuzz::Sizes& s) {
   using drav::fuzz::nonneg;
@@ -62,14 +86,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       return 0;  // the run ends the same way, at its first step
     }
     if (c.NEQ > kMaxNeq) return 0;
-    if (c.report_path().find('/') != std::string::npos) return 0;
+    // A report file must be a plain name, and not one that the checks below look at.
+    const std::string rep = c.report_path();
+    if (rep.find('/') != std::string::npos || rep == "drav0.dat" ||
+        rep.find(".drav-new") != std::string::npos) {
+      return 0;
+    }
   }
 
   recio::StringSink console;
+  int status = kExitFatal;
   try {
-    const int status = DRAV_LU(console);
+    status = DRAV_LU(console);
     FUZZ_CHECK(status == kExitOk || status == kExitStop || status == kExitNoMatrix);
   } catch (const recio::FatalError&) {
   }
+  // Only a completed run may leave a status other than -1, and no run leaves a scratch file.
+  const std::string drav0 = read_bytes("drav0.dat");
+  FUZZ_CHECK(drav0 == kFailedStatus || (status == kExitOk && drav0 == "           0\r\n"));
+  FUZZ_CHECK(!any_scratch_file(dir));
   return 0;
 }

@@ -46,17 +46,22 @@ class ScratchDir {
   const std::string& path() const { return path_; }
   std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
 
-  // Removes every file the last input left (the programs write only plain files).
-  void clear() const {
-    DIR* d = ::opendir(path_.c_str());
-    if (d == nullptr) return;
+  // The names of the files in it.
+  std::vector<std::string> names() const {
     std::vector<std::string> names;
+    DIR* d = ::opendir(path_.c_str());
+    if (d == nullptr) return names;
     while (dirent* e = ::readdir(d)) {
       std::string n = e->d_name;
       if (n != "." && n != "..") names.push_back(n);
     }
     ::closedir(d);
-    for (const auto& n : names) ::unlink(file(n).c_str());
+    return names;
+  }
+
+  // Removes every file the last input left (the programs write only plain files).
+  void clear() const {
+    for (const auto& n : names()) ::unlink(file(n).c_str());
   }
 
  private:

@@ -205,17 +205,19 @@ void SeqReader::close() {
 // ---------------------------------------------------------------------------------------------
 // SeqWriter
 
-SeqWriter::SeqWriter(int unit, std::string path, OpenStatus status)
+SeqWriter::SeqWriter(int unit, std::string path, OpenStatus status, Replace how)
     : unit_(unit), path_(std::move(path)) {
-  const os::Status st = file_.open_write(path_, status == OpenStatus::Unknown, false);
+  const os::Status st =
+      out_.open(path_, status == OpenStatus::Unknown ? Missing::Create : Missing::Fail, how);
   if (!st.ok()) open_fail(unit_, path_, st);
-  // Only a regular file can be (and needs to be) cut at the first write.
-  truncate_on_write_ = file_.is_regular();
 }
 
 SeqWriter::~SeqWriter() {
-  // Best effort: a run that ends by a fatal report still leaves the complete records.
-  if (file_.is_open() && used_ > 0) (void)file_.write(buf_.get(), used_);
+  // Best effort: a run that ends by a fatal report still leaves the complete records in a
+  // file written in place.
+  if (out_.is_open() && !out_.replacing() && used_ > 0) {
+    (void)out_.file().write(buf_.get(), used_);
+  }
 }
 
 void SeqWriter::fail(std::string_view condition, const std::string& detail) const {
@@ -227,12 +229,9 @@ void SeqWriter::set_subrecord_limit(int32_t bytes) {
 }
 
 void SeqWriter::replace_content() {
-  if (!file_.is_open()) fail(kWriteError, "file is not open");
-  if (truncate_on_write_) {
-    if (const os::Status st = file_.truncate(0); !st.ok()) {
-      fail(kWriteError, "cannot replace the old content: " + st.detail);
-    }
-    truncate_on_write_ = false;
+  if (!out_.is_open()) fail(kWriteError, "file is not open");
+  if (const os::Status st = out_.begin(); !st.ok()) {
+    fail(kWriteError, "cannot replace the old content: " + st.detail);
   }
 }
 
@@ -282,20 +281,20 @@ void SeqWriter::flush() {
 }
 
 void SeqWriter::write_out(const unsigned char* p, size_t n) {
-  if (const os::Status st = file_.write(p, n); !st.ok()) {
+  if (const os::Status st = out_.file().write(p, n); !st.ok()) {
     fail(kWriteError, "record " + std::to_string(record_no_) + ": " + st.detail);
   }
 }
 
 void SeqWriter::close() {
-  if (!file_.is_open()) return;
+  if (!out_.is_open()) return;
   try {
     if (used_ > 0) flush();
   } catch (...) {
-    file_.close();
+    out_.abandon();
     throw;
   }
-  if (const os::Status st = file_.close(); !st.ok()) fail(kWriteError, "close: " + st.detail);
+  if (const os::Status st = out_.commit(); !st.ok()) fail(kWriteError, st.detail);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -28,6 +28,7 @@
 
 #include "recio/fatal.h"
 #include "recio/os_file.h"
+#include "recio/out_file.h"
 #include "recio/textio.h"
 
 namespace drav::recio {
@@ -99,23 +100,27 @@ class SeqReader {
 
 // Writes an unformatted sequential file. Status unknown creates a missing file; status old
 // requires it. Opening does not change the file; the first record written replaces its whole
-// content. Output is buffered in large blocks.
+// content, in place or (Replace::Whole) by a new file renamed over it at close(). Output is
+// buffered in large blocks.
 class SeqWriter {
  public:
   // The longest data part of one frame; longer records become subrecord chains.
   static constexpr int32_t kMaxSubrecord = 2147483639;
 
-  SeqWriter(int unit, std::string path, OpenStatus status);
-  ~SeqWriter();  // flushes and closes without a report if close() was not called
+  SeqWriter(int unit, std::string path, OpenStatus status, Replace how = Replace::InPlace);
+  // Without close(): in place the records written so far are flushed; a whole replacement is
+  // dropped and the old file stays.
+  ~SeqWriter();
   SeqWriter(const SeqWriter&) = delete;
   SeqWriter& operator=(const SeqWriter&) = delete;
 
   // Writes one record of `nbytes` bytes (split into subrecords only when one frame cannot
   // hold it).
   void write(const void* src, size_t nbytes);
-  void close();  // a failure is "error during write"
+  // The records written become the file's content; a failure is "error during write".
+  void close();
 
-  // Cuts the old content now, as the first record would: a result of no records then
+  // Starts the new content now, as the first record would: a result of no records then
   // replaces an earlier file instead of leaving it in place. Later calls do nothing.
   void replace_content();
 
@@ -133,8 +138,7 @@ class SeqWriter {
 
   int unit_;
   std::string path_;
-  os::File file_;
-  bool truncate_on_write_ = true;
+  OutFile out_;
   int32_t subrecord_limit_ = kMaxSubrecord;
   int64_t record_no_ = 0;
   std::unique_ptr<unsigned char[]> buf_;

@@ -80,6 +80,10 @@ class File {
   // Forces the written data to stable storage.
   Status sync();
 
+  // Gives this file the access permissions of `model` (both open), so that a file written anew
+  // and renamed over an old one keeps who may read and write it.
+  Status copy_permissions(const File& model);
+
   // Closes the file; a failure of the close itself is reported (written data may be lost).
   Status close();
 
@@ -99,6 +103,12 @@ class File {
 // Renames `from` to `to`, replacing `to` if it exists, as one step: at every moment `to` is
 // either the old file or the new one.
 Status rename_over(const std::string& from, const std::string& to);
+
+// True when a new file renamed over `path` takes its place without losing more than the old
+// bytes: nothing is there, or a regular file of this user with no other name (hard link) and
+// not reached through a symbolic link. A rename over anything else would cut a link, change
+// the owner or turn a device into a file.
+bool renamable_over(const std::string& path);
 
 // Removes a file; a missing file is NotFound.
 Status remove_file(const std::string& path);

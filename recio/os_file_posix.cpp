@@ -230,6 +230,13 @@ Status File::sync() {
   return Status::success();
 }
 
+Status File::copy_permissions(const File& model) {
+  struct stat st {};
+  if (::fstat(model.handle_, &st) != 0) return last_error();
+  if (::fchmod(handle_, st.st_mode & 07777) != 0) return last_error();
+  return Status::success();
+}
+
 Status File::close() {
   if (handle_ == kNoHandle) return Status::success();
   const int fd = std::exchange(handle_, kNoHandle);
@@ -241,6 +248,12 @@ Status File::close() {
 Status rename_over(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return last_error();
   return Status::success();
+}
+
+bool renamable_over(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == ::geteuid();
 }
 
 Status remove_file(const std::string& path) {

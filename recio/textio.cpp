@@ -63,33 +63,28 @@ void StringSink::put_lines(std::string_view block) {
   text_.append(block);
 }
 
-TextFileOut::TextFileOut(int unit, std::string path, Access access, OpenStatus status)
+TextFileOut::TextFileOut(int unit, std::string path, Access access, OpenStatus status, Replace how)
     : unit_(unit), path_(std::move(path)) {
   // Opened without cutting the file: its content stays until the first record is written.
-  const os::Status st =
-      file_.open_write(path_, status == OpenStatus::Unknown, access == Access::Append);
+  const Missing missing = status == OpenStatus::Old ? Missing::Fail
+                          : how == Replace::Whole   ? Missing::Later
+                                                    : Missing::Create;
+  const os::Status st = out_.open(path_, missing, how, access == Access::Append);
   if (!st.ok()) open_fail(unit_, path_, st, status == OpenStatus::Old);
-  truncate_on_write_ = access == Access::Sequential;
-  if (access == Access::Append) end_line_ = missing_line_end(file_);
+  if (access == Access::Append) end_line_ = missing_line_end(out_.file());
 }
 
 TextFileOut::~TextFileOut() {
-  // Closed without a report (a fatal report is on its way); the records put so far still go.
-  if (file_.is_open() && !buf_.empty()) (void)file_.write(buf_.data(), buf_.size());
+  // Closed without a report (a fatal report is on its way).
+  if (out_.is_open() && !out_.replacing() && !buf_.empty()) {
+    (void)out_.file().write(buf_.data(), buf_.size());
+  }
 }
 
 void TextFileOut::before_first_record() {
-  if (!file_.is_open()) io_fail(kWriteError, unit_, path_, "the file is closed");
-  if (truncate_on_write_) {
-    // The first record written becomes the last one of the file: cut off the old content.
-    // Devices and pipes cannot be cut and have no old content to lose.
-    truncate_on_write_ = false;
-    if (file_.is_regular()) {
-      if (const os::Status st = file_.truncate(0); !st.ok()) {
-        os_fail(kWriteError, unit_, path_, st);
-      }
-    }
-  }
+  if (!out_.is_open()) io_fail(kWriteError, unit_, path_, "the file is closed");
+  // The first record written becomes the last one of the file: cut off the old content.
+  if (const os::Status st = out_.begin(); !st.ok()) os_fail(kWriteError, unit_, path_, st);
   if (!end_line_.empty()) {
     // The file's old last line has no terminator: end it, or the record would join it.
     buf_.append(end_line_);
@@ -113,27 +108,27 @@ void TextFileOut::put_lines(std::string_view block) {
   }
   // A large block goes to the system as it is, after what was put before it.
   flush();
-  if (const os::Status st = file_.write(block.data(), block.size()); !st.ok()) {
+  if (const os::Status st = out_.file().write(block.data(), block.size()); !st.ok()) {
     os_fail(kWriteError, unit_, path_, st);
   }
 }
 
 void TextFileOut::flush() {
   if (buf_.empty()) return;
-  const os::Status st = file_.write(buf_.data(), buf_.size());
+  const os::Status st = out_.file().write(buf_.data(), buf_.size());
   buf_.clear();  // dropped on failure too, so the destructor does not retry
   if (!st.ok()) os_fail(kWriteError, unit_, path_, st);
 }
 
 void TextFileOut::close() {
-  if (!file_.is_open()) return;
+  if (!out_.is_open()) return;
   try {
     flush();
   } catch (...) {
-    file_.close();
+    out_.abandon();
     throw;
   }
-  if (const os::Status st = file_.close(); !st.ok()) os_fail(kWriteError, unit_, path_, st);
+  if (const os::Status st = out_.commit(); !st.ok()) os_fail(kWriteError, unit_, path_, st);
 }
 
 TextFileIn::TextFileIn(int unit, std::string path) : unit_(unit), path_(std::move(path)) {

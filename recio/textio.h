@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "recio/os_file.h"
+#include "recio/out_file.h"
 
 namespace drav::recio {
 
@@ -48,7 +49,9 @@ enum class OpenStatus {
 
 // A formatted sequential file opened for writing on a unit. With Unknown and sequential
 // access it is positioned at the start: the first record written cuts off what was there
-// (a file opened and closed without a write keeps its content). With append it is positioned
+// (a file opened and closed without a write keeps its content); Replace::Whole writes the new
+// records beside it and puts them in its place at close(), so that the file is never seen
+// half written (a missing file then appears only at close()). With append it is positioned
 // after the last existing record; a last line without terminator is ended before the first
 // new record, so that the two stay apart. Failures end the run with the fatal report for the
 // unit.
@@ -56,8 +59,10 @@ class TextFileOut : public TextSink {
  public:
   enum class Access { Sequential, Append };
   TextFileOut(int unit, std::string path, Access access = Access::Sequential,
-              OpenStatus status = OpenStatus::Unknown);
-  ~TextFileOut() override;  // closes silently if close() was not called
+              OpenStatus status = OpenStatus::Unknown, Replace how = Replace::InPlace);
+  // Closes without a report if close() was not called: in place the records put so far
+  // still go; a whole replacement is dropped and the old file stays.
+  ~TextFileOut() override;
   TextFileOut(const TextFileOut&) = delete;
   TextFileOut& operator=(const TextFileOut&) = delete;
 
@@ -73,9 +78,8 @@ class TextFileOut : public TextSink {
 
   int unit_;
   std::string path_;
-  os::File file_;
-  std::string buf_;  // records not yet handed to the system
-  bool truncate_on_write_ = false;
+  OutFile out_;
+  std::string buf_;            // records not yet handed to the system
   std::string_view end_line_;  // written before the first record appended (see put)
 
   void before_first_record();

@@ -21,6 +21,7 @@
 #include "factor/reference/ludecomp.h"
 #include "params/rcom.h"
 #include "recio/textio.h"
+#include "run_support.h"
 #include "tempdir.h"
 
 // The sanitizers' allocator maps large blocks without asking whether the system could ever
@@ -118,6 +119,9 @@ std::string one_bar(const std::string& extra) {
 }
 
 const char* kTitleBlock = "\r\n\r\n *** ZORVIK                  DRAV      \r\n";
+
+// The status file after anything but a completed run: written first, replaced at the end.
+const char* kFailedStatus = "          -1\r\n";
 
 TEST_F(Run, RegularMatrixLeavesFactorsOrderAndStatus) {
   model(one_bar("spring 2 y -30\n"));
@@ -272,30 +276,26 @@ TEST_F(Run, ParameterFileProblemsEndTheRunWithTheReport) {
   write_file(path("COMZOR.DAT"), "2 0 0 1 99999999999 2 2\r\n");
   r = run();
   EXPECT_NE(r.err.find("input conversion error, unit 2, file COMZOR.DAT"), std::string::npos);
-  EXPECT_FALSE(exists("drav0.dat"));
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
 }
 
-// A parameter file without supports; the steps the program does not use hold zeros.
-std::string comzor(const std::string& step1, int neq) {
-  return step1 + "\r\n0 0 0 0 0\r\n" + "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" +
-         "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" + "0 0 0 0 0 0\r\n" +
-         std::to_string(neq) + "\r\n0 0 0 0 0 0 1\r\nmodel\r\nreport.txt\r\n\r\n\r\n\r\n\r\nE\r\n";
-}
+using testing::comzor_text;
 
 TEST_F(Run, WorkArraysThatCannotBeHadStopTheRun) {
   std::filesystem::create_directories(dir);
   // Group 1: NEI would need 70000 * 70000 * 4 bytes, more than 32 bits can count.
-  write_file(path("COMZOR.DAT"), comzor("70000 0 0 1 0 70000 1", 0));
+  write_file(path("COMZOR.DAT"), comzor_text("70000 0 0 1 0 70000 1", 0));
   RunResult r = run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "  * Allocation Error: NEI,NF,A0,S0\r\n STOP: DRAV\r\n");
   EXPECT_EQ(r.err, "");
-  EXPECT_FALSE(exists("drav0.dat"));
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
   // Group 2: V would need 300 000 000 * 2 * 8 bytes.
-  write_file(path("COMZOR.DAT"), comzor("1 0 0 300000000 2 1 1", 2));
+  write_file(path("COMZOR.DAT"), comzor_text("1 0 0 300000000 2 1 1", 2));
   r = run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "  * Eroare alocare:V,VMOD,YY,T,IND,AL0\r\n STOP: DRAV\r\n");
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
 }
 
 TEST_F(Run, MissingModelFileEndsTheRun) {
@@ -304,7 +304,7 @@ TEST_F(Run, MissingModelFileEndsTheRun) {
   const RunResult r = run();
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("file not found, unit 2, file x0.UNF"), std::string::npos) << r.err;
-  EXPECT_FALSE(exists("drav0.dat"));
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
 }
 
 TEST_F(Run, EquationCountMustMatchTheSupports) {
@@ -331,7 +331,7 @@ TEST_F(Run, ZeroReferenceLengthIsRefusedAfterTheReport) {
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("node 2, direction 1"), std::string::npos) << r.err;
   EXPECT_TRUE(exists("rig-case1.dat"));
-  EXPECT_FALSE(exists("drav0.dat"));
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
 }
 
 TEST_F(Run, MatrixThatCannotBeAllocatedLeavesAFailureStatus) {
@@ -351,7 +351,7 @@ TEST_F(Run, MatrixThatCannotBeAllocatedLeavesAFailureStatus) {
   const RunResult r = run();
   EXPECT_NE(r.status, 0);
   EXPECT_EQ(r.out, "  Can Not Allocate work array LU!\r\n");
-  EXPECT_EQ(file("drav0.dat"), "          -1\r\n");
+  EXPECT_EQ(file("drav0.dat"), kFailedStatus);
   EXPECT_FALSE(exists("order.dat"));
 }
 
@@ -508,7 +508,7 @@ TEST_F(Pipeline, WholeRunsMatchTheLiteralSchemeOnEveryThreadCount) {
 }
 
 // Nothing of the factorization may show when the run ends before it: the model is singular,
-// so a failure record or a status would give it away.
+// so a failure record would give it away (the status file holds -1 after any failure).
 TEST_F(Pipeline, FailuresBeforeTheFactorizationShowNothingOfIt) {
   struct Case {
     const char* what;
@@ -534,7 +534,7 @@ TEST_F(Pipeline, FailuresBeforeTheFactorizationShowNothingOfIt) {
     EXPECT_EQ(w.r.out, "");
     EXPECT_NE(w.r.err.find(cs.message), std::string::npos) << w.r.err;
     EXPECT_EQ(w.files.count("report.txt"), 0u);
-    EXPECT_EQ(w.files.count("drav0.dat"), 0u);
+    EXPECT_EQ(w.files.at("drav0.dat"), kFailedStatus);
     EXPECT_EQ(w.files.at("AA0.UNF"), "");
   }
 }
@@ -548,7 +548,7 @@ TEST_F(Pipeline, EntryThatIsNotFiniteEndsTheRunAfterTheCompleteReport) {
   EXPECT_NE(w.r.err.find("stiffness matrix entry (1,1) is"), std::string::npos) << w.r.err;
   EXPECT_EQ(w.files.at("rig-case1.dat"), lit.report);
   EXPECT_EQ(w.files.count("report.txt"), 0u);
-  EXPECT_EQ(w.files.count("drav0.dat"), 0u);
+  EXPECT_EQ(w.files.at("drav0.dat"), kFailedStatus);
 }
 
 TEST_F(Pipeline, MatrixFileThatCannotBeWrittenEndsTheRun) {
@@ -563,7 +563,7 @@ TEST_F(Pipeline, MatrixFileThatCannotBeWrittenEndsTheRun) {
     EXPECT_EQ(w.r.status, 2);
     EXPECT_NE(w.r.err.find("error during write, unit 3, file AA0.UNF (record "), std::string::npos)
         << w.r.err;
-    EXPECT_EQ(w.files.count("drav0.dat"), 0u);
+    EXPECT_EQ(w.files.at("drav0.dat"), kFailedStatus);
   }
 }
 

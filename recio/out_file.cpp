@@ -1,0 +1,114 @@
+#include "recio/out_file.h"
+
+namespace drav::recio {
+
+namespace {
+
+os::Status with_context(os::Status st, const char* what) {
+  st.detail = std::string(what) + ": " + st.detail;
+  return st;
+}
+
+}  // namespace
+
+std::string scratch_path(const std::string& target) {
+  return target + ".drav-new";
+}
+
+void remove_scratch(const std::string& target) {
+  (void)os::remove_file(scratch_path(target));
+}
+
+OutFile::~OutFile() {
+  abandon();
+}
+
+os::Status OutFile::open(const std::string& path, Missing missing, Replace how, bool append) {
+  abandon();
+  path_ = path;
+  scratch_name_ = scratch_path(path);
+  append_ = append;
+  begun_ = false;
+  const bool whole = how == Replace::Whole && !append;
+  const bool create = missing == Missing::Create || (missing == Missing::Later && !whole);
+  os::Status st = target_.open_write(path_, create, append);
+  const bool absent =
+      !st.ok() && st.kind == os::Status::Kind::NotFound && !create && missing == Missing::Later;
+  if (!st.ok() && !absent) return st;
+  if (!whole) return st;
+  // A device or pipe, a link, or a file of another user is written where it is.
+  if ((target_.is_open() && !target_.is_regular()) || !os::renamable_over(path_)) {
+    return target_.is_open() ? os::Status::success() : target_.open_write(path_, true, false);
+  }
+  const std::string& scratch = scratch_name_;
+  (void)os::remove_file(scratch);  // left by a run that was killed
+  st = scratch_.create_new(scratch);
+  if (st.ok() && target_.is_open()) st = scratch_.copy_permissions(target_);
+  if (!st.ok()) {
+    if (scratch_.is_open()) {
+      (void)scratch_.close();
+      (void)os::remove_file(scratch);
+    }
+    if (st.kind == os::Status::Kind::NoSpace) {
+      (void)target_.close();
+      return st;
+    }
+    // The directory takes no new file (no write permission on it): in place, as before.
+    return target_.is_open() ? os::Status::success() : target_.open_write(path_, true, false);
+  }
+  // Not needed any more; some systems refuse to rename over a file that is open.
+  (void)target_.close();
+  replacing_ = true;
+  return os::Status::success();
+}
+
+os::Status OutFile::begin() {
+  if (begun_) return os::Status::success();
+  begun_ = true;
+  // Devices and pipes cannot be cut and have no old content to lose.
+  if (!replacing_ && !append_ && target_.is_open() && target_.is_regular()) {
+    return target_.truncate(0);
+  }
+  return os::Status::success();
+}
+
+os::Status OutFile::commit() {
+  if (!replacing_) {
+    const os::Status st = target_.close();
+    return st.ok() ? st : with_context(st, "close");
+  }
+  const std::string& scratch = scratch_name_;
+  replacing_ = false;
+  if (!begun_) {
+    // Nothing was written: the old file stays.
+    (void)scratch_.close();
+    (void)os::remove_file(scratch);
+    return os::Status::success();
+  }
+  os::Status st = scratch_.sync();
+  if (!st.ok()) {
+    st = with_context(st, "sync");
+  } else if (st = scratch_.close(); !st.ok()) {
+    st = with_context(st, "close");
+  } else if (st = os::rename_over(scratch, path_); !st.ok()) {
+    st = with_context(st, "replacing the old file");
+  } else {
+    // Renamed: a failure now only leaves it unknown whether the rename survives a crash.
+    st = os::sync_directory_of(path_);
+    return st.ok() ? st : with_context(st, "sync of the directory");
+  }
+  (void)scratch_.close();
+  (void)os::remove_file(scratch);
+  return st;
+}
+
+void OutFile::abandon() noexcept {
+  (void)target_.close();
+  if (replacing_) {
+    replacing_ = false;
+    (void)scratch_.close();
+    (void)os::remove_file(scratch_name_);
+  }
+}
+
+}  // namespace drav::recio

@@ -1,0 +1,78 @@
+// The file a unit writes to, and how its new content takes the place of the old one.
+//
+// A result file that later programs read must never be seen half written: it is written into a
+// scratch file beside it, flushed to stable storage and renamed over it once complete, so that
+// at every moment it is either the old file or the new one, whole. A run that fails removes its
+// scratch file and leaves the old file as it was; a run that is killed leaves the scratch file,
+// which has one fixed name per file, so the next run replaces it and none accumulate.
+#pragma once
+
+#include <string>
+
+#include "recio/os_file.h"
+
+namespace drav::recio {
+
+// How a file written from its start gets its new content.
+enum class Replace {
+  InPlace,  // cut to nothing at the first record and rewritten where it is
+  Whole,    // written beside it and renamed over it when complete
+};
+
+// What opening does with a file that is missing.
+enum class Missing {
+  Fail,    // it must exist: NotFound
+  Create,  // it is created empty now
+  Later,   // (Whole) it appears when the new content is committed
+};
+
+// The scratch file beside `target` that takes its new content.
+std::string scratch_path(const std::string& target);
+
+// Removes the scratch file of `target` that a killed run may have left.
+void remove_scratch(const std::string& target);
+
+class OutFile {
+ public:
+  OutFile() = default;
+  ~OutFile();  // abandon()
+  OutFile(const OutFile&) = delete;
+  OutFile& operator=(const OutFile&) = delete;
+
+  // Opens `path` for writing without changing its content (or `append`ing to it, in place).
+  // Whole makes the scratch file now, with the old file's permissions. It falls back to
+  // writing in place, as a file opened on a unit always was, where a rename would lose what
+  // the file is beyond its bytes (os::renamable_over) or the directory takes no new file.
+  os::Status open(const std::string& path, Missing missing, Replace how, bool append = false);
+  bool is_open() const { return file().is_open(); }
+
+  // The new content starts (called before the first byte is written; later calls do
+  // nothing): in place a regular file is cut to nothing. A file opened and committed without
+  // it keeps its old content.
+  os::Status begin();
+
+  // Where the writes go.
+  os::File& file() { return replacing_ ? scratch_ : target_; }
+  const os::File& file() const { return replacing_ ? scratch_ : target_; }
+  bool replacing() const { return replacing_; }
+
+  // Ends the writing, all of it handed to file(): the new content becomes the file's (the
+  // scratch file synced, renamed over the old file, the rename synced). On failure the
+  // scratch file is removed and the old file stays.
+  os::Status commit();
+
+  // Ends the writing without a report: the scratch file is removed and the old file stays as
+  // it was; what was written in place stays there.
+  void abandon() noexcept;
+
+ private:
+  std::string path_;
+  std::string scratch_name_;
+  os::File target_;
+  os::File scratch_;
+  bool replacing_ = false;
+  bool append_ = false;
+  bool begun_ = false;
+};
+
+}  // namespace drav::recio
