@@ -8,8 +8,8 @@
 #include <cmath>
 #include <vector>
 
-#include "model.h"
 #include "recio/fatal.h"
+#include "support/model_fixture.h"
 
 namespace drav {
 namespace {

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "assembly/genlu.h"
-#include "model.h"
+#include "assembly/stiffness_report.h"
 #include "recio/fatal.h"
 #include "recio/textio.h"
+#include "support/model_fixture.h"
 
 namespace drav {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "run_support.h"
-#include "tempdir.h"
+#include "support/scratch.h"
 
 // Child processes are started, limited and killed with the POSIX calls.
 #ifndef _WIN32

@@ -9,7 +9,7 @@
 #include "driver/results.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"
-#include "tempdir.h"
+#include "support/scratch.h"
 
 namespace drav {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "tempdir.h"
+#include "support/scratch.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

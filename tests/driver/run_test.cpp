@@ -17,12 +17,13 @@
 #include <vector>
 
 #include "assembly/literal_generation.h"
+#include "assembly/stiffness_report.h"
 #include "driver/model_input.h"
 #include "factor/reference/ludecomp.h"
 #include "params/rcom.h"
 #include "recio/textio.h"
 #include "run_support.h"
-#include "tempdir.h"
+#include "support/scratch.h"
 
 // The sanitizers' allocator maps large blocks without asking whether the system could ever
 // provide them, and ends the process itself where it cannot: a refusal the program sees and

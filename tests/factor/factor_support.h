@@ -4,15 +4,14 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "params/compar.h"
 #include "params/work.h"
+#include "support/scratch.h"
 
 namespace drav::testing_factor {
 
@@ -22,37 +21,9 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // A matrix as rows from 0.
 using Dense = std::vector<std::vector<double>>;
 
-// A fresh directory under the system's temporary directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "drav-factor-XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) != nullptr) path_ = buf.data();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void write_bytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
+using testing::read_file;
+using testing::TempDir;
+using testing::write_file;
 
 // A parameter block whose report file path is `path` (blank-padded as read from its line).
 inline COMPAR with_report(const std::string& path) {
@@ -119,8 +90,8 @@ class TwoReports {
   }
   const COMPAR& literal() const { return lit_; }
   const COMPAR& tested() const { return new_; }
-  std::string literal_text() const { return read_bytes(lit_path_); }
-  std::string tested_text() const { return read_bytes(new_path_); }
+  std::string literal_text() const { return read_file(lit_path_); }
+  std::string tested_text() const { return read_file(new_path_); }
 
  private:
   TempDir dir_;

@@ -12,34 +12,27 @@
 #include <iterator>
 #include <string>
 
+#include "support/scratch.h"
+
 namespace drav::tooltest {
 
 namespace fs = std::filesystem;
 
+using drav::testing::read_file;
+using drav::testing::write_file;
+
 // A scratch directory per test, removed at the end.
 class AuditFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("drav-audit-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string file(const std::string& name) const { return (dir_ / name).string(); }
-  fs::path dir_;
+  const drav::testing::TempDir tmp_{"drav-audit"};
+  const fs::path dir_ = tmp_.path();
 };
 
 struct Outcome {
   int status = -1;
   std::string out, err;
 };
-
-inline std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 inline std::string quote(const std::string& s) {
   return "'" + s + "'";
@@ -54,8 +47,8 @@ inline Outcome run_in(const fs::path& dir, const std::string& cmd) {
   const int st = std::system(full.c_str());
   Outcome r;
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  r.out = slurp(o);
-  r.err = slurp(e);
+  r.out = read_file(o);
+  r.err = read_file(e);
   return r;
 }
 
@@ -81,9 +74,5 @@ class AuditRun : public AuditFiles {
   }
   Outcome drav_;
 };
-
-inline void write_bytes(const fs::path& p, const std::string& b) {
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << b;
-}
 
 }  // namespace drav::tooltest
