@@ -23,6 +23,7 @@
 #include "params/rcom.h"
 #include "recio/textio.h"
 #include "run_support.h"
+#include "support/run_command.h"
 #include "support/scratch.h"
 
 // The sanitizers' allocator maps large blocks without asking whether the system could ever
@@ -43,10 +44,7 @@ using testing::read_file;
 using testing::TempDir;
 using testing::write_file;
 
-struct RunResult {
-  int status = -1;
-  std::string out, err;
-};
+using RunResult = testing::CommandResult;
 
 class Run : public ::testing::Test {
  protected:
@@ -82,16 +80,8 @@ class Run : public ::testing::Test {
   // `env` is put before the command, e.g. "DRAV_THREADS=1".
   RunResult run(const std::string& env = "") {
     std::filesystem::create_directories(dir);
-    const std::string out = (tmp.path() / "stdout").string();
-    const std::string err = (tmp.path() / "stderr").string();
-    const std::string cmd = "cd '" + dir.string() + "' && " + env + " '" + DRAV_EXE + "' >'" + out +
-                            "' 2>'" + err + "' </dev/null";
-    const int rc = std::system(cmd.c_str());
-    RunResult r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = read_file(out);
-    r.err = read_file(err);
-    return r;
+    return testing::run_command(dir, env + " " + testing::shell_quote(DRAV_EXE),
+                                (tmp.path() / "drav").string());
   }
 };
 

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <string>
 
+#include "support/run_command.h"
 #include "support/scratch.h"
 
 namespace drav::tooltest {
@@ -29,27 +30,15 @@ class AuditFiles : public ::testing::Test {
   const fs::path dir_ = tmp_.path();
 };
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
+using Outcome = drav::testing::CommandResult;
 
 inline std::string quote(const std::string& s) {
-  return "'" + s + "'";
+  return drav::testing::shell_quote(s);
 }
 
-// Runs `cmd` in `dir` with its output captured.
+// Runs `cmd` in `dir` with its output captured beside it.
 inline Outcome run_in(const fs::path& dir, const std::string& cmd) {
-  const fs::path o = dir.parent_path() / (dir.filename().string() + ".out");
-  const fs::path e = dir.parent_path() / (dir.filename().string() + ".err");
-  const std::string full = "cd " + quote(dir.string()) + " && " + cmd + " >" + quote(o.string()) +
-                           " 2>" + quote(e.string()) + " </dev/null";
-  const int st = std::system(full.c_str());
-  Outcome r;
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  r.out = read_file(o);
-  r.err = read_file(e);
-  return r;
+  return drav::testing::run_command(dir, cmd, (dir.parent_path() / dir.filename()).string());
 }
 
 class AuditRun : public AuditFiles {
