@@ -17,8 +17,8 @@
 
 #include "assembly/genlu.h"
 #include "assembly/stiffness_report.h"
-#include "literal_generation.h"
 #include "recio/textio.h"
+#include "support/literal_generation.h"
 #include "support/model_fixture.h"
 
 namespace drav {

@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "assembly/literal_generation.h"
 #include "assembly/stiffness_report.h"
 #include "driver/model_input.h"
 #include "factor/reference/ludecomp.h"
 #include "params/rcom.h"
 #include "recio/textio.h"
 #include "run_support.h"
+#include "support/literal_generation.h"
 #include "support/run_command.h"
 #include "support/scratch.h"
 
