@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""Every upper-case name of the code must be explained in ARCHITECTURE.md.
+
+Reads the C++ sources of the repository (comments and string literals left out), collects the
+identifiers written in upper case (the routines, fields and units of the design, and our own
+macros), and lists those that ARCHITECTURE.md does not mention as `NAME`. Names of the
+platform, the standard library and the test framework are not ours to explain and are passed
+over. Exit status 1 when a name is missing, with the names on standard error.
+
+    .ci/glossary-check.py [--list]      --list prints every name found, one a line
+"""
+import pathlib
+import re
+import subprocess
+import sys
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+
+# Names of the platform, the C and C++ libraries, the test framework and the instruction sets.
+FOREIGN = re.compile(
+    r"^(O_[A-Z]+|E[A-Z]+|S_IS[A-Z]+|F_[A-Z]+|SEEK_[A-Z]+|STD(IN|OUT|ERR)_FILENO|SIG[A-Z]+|"
+    r"W[A-Z]+|RLIMIT_[A-Z]+|PTRACE_[A-Z_]+|SYS_[a-z_]+|INT\d+_(MAX|MIN)|UINT\d+_MAX|SIZE_MAX|"
+    r"CHAR_BIT|DBL_[A-Z_]+|FLT_[A-Z_]+|NULL|EOF|BUFSIZ|PATH_MAX|MAP_[A-Z]+|PROT_[A-Z]+|"
+    r"TEST|TEST_F|TEST_P|TYPED_TEST\w*|INSTANTIATE_\w+|EXPECT_\w+|ASSERT_\w+|GTEST_\w+|"
+    r"SCOPED_TRACE|FAIL|SUCCEED|ADD_FAILURE\w*|BENCHMARK\w*|"
+    r"AVX\w*|SSE\w*|FMA|CPU|_[A-Z_]+|__\w+|M_PI|HUGE_VAL|INFINITY|NAN|RUSAGE_\w+|CLOCK_\w+|"
+    r"PTHREAD_\w+|FE_\w+|DIR|FILE|MADV_\w+|ENOSPC|SIG_IGN|GCC)$"
+)
+
+CODE = re.compile(
+    r"//[^\n]*|/\*.*?\*/|R\"(?P<d>[^(]*)\((?:.|\n)*?\)(?P=d)\"|\"(?:\\.|[^\"\\\n])*\"|'(?:\\.|[^'\\\n])*'",
+    re.S,
+)
+NAME = re.compile(r"(?<![\w.])[A-Z][A-Z0-9_]*[A-Z0-9](?![\w])")
+
+
+def names_in_code():
+    files = subprocess.run(
+        ["git", "ls-files", "*.cpp", "*.h"], cwd=ROOT, capture_output=True, text=True, check=True
+    ).stdout.split()
+    found = {}
+    for f in files:
+        text = (ROOT / f).read_text(encoding="utf-8", errors="replace")
+        code = CODE.sub(" ", text)
+        # A number's exponent or suffix (1E5, 0x1FULL) is not a name.
+        code = re.sub(r"\b\d[\w.]*", " ", code)
+        for n in NAME.findall(code):
+            if not FOREIGN.match(n):
+                found.setdefault(n, f)
+    return found
+
+
+def main():
+    found = names_in_code()
+    if "--list" in sys.argv:
+        for n in sorted(found):
+            print(n, found[n])
+        return 0
+    doc = (ROOT / "ARCHITECTURE.md").read_text(encoding="utf-8")
+    explained = set(re.findall(r"`([^`]+)`", doc))
+    words = set()
+    for e in explained:
+        words.update(re.findall(r"[A-Za-z_][A-Za-z0-9_]*", e))
+    missing = sorted(n for n in found if n not in words)
+    for n in missing:
+        print(f"ARCHITECTURE.md does not explain `{n}` (first seen in {found[n]})", file=sys.stderr)
+    print(f"{len(found)} upper-case names in the code, {len(missing)} not explained")
+    return 1 if missing else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
