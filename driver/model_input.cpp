@@ -30,10 +30,10 @@ void read_nei(const COMPAR& c, WorkArrays& W) {
   for (int64_t i = 0; i < W.NEI.size(); ++i) {
     const int32_t e = W.NEI[i];
     if (e < 0 || e > c.NUMEL) {
-      recio::fail(std::string(kNeiFile.name) + ", unit " + std::to_string(kNeiFile.unit) +
-                  ": node " + std::to_string(i / nemax + 1) + ", slot " +
-                  std::to_string(i % nemax + 1) + " names element " + std::to_string(e) +
-                  ", outside 0.." + std::to_string(c.NUMEL));
+      recio::fail_at(kNeiFile.name, kNeiFile.unit, {},
+                     "node " + std::to_string(i / nemax + 1) + ", slot " +
+                         std::to_string(i % nemax + 1) + " names element " + std::to_string(e) +
+                         ", outside 0.." + std::to_string(c.NUMEL));
     }
   }
 }

@@ -37,6 +37,13 @@ TEST(FatalTest, MessageForm) {
             "end-of-file during read, unit 11, file temp.dat");
   EXPECT_EQ(fatal_text([] { fail(kSizeOverflow); }),
             "Cannot allocate array - overflow on array size calculation.");
+  // Our own checks on a file: the file, its unit, the line or record, then the value.
+  EXPECT_EQ(file_place("nei.UNF", 2), "nei.UNF, unit 2");
+  EXPECT_EQ(file_place("COMZOR.DAT", 2, "line 4"), "COMZOR.DAT, unit 2, line 4");
+  EXPECT_EQ(fatal_text([] { fail_at("el.unf", 2, "record 3", "IND is 7"); }),
+            "el.unf, unit 2, record 3: IND is 7");
+  EXPECT_EQ(fatal_text([] { fail_at("nei.UNF", 2, {}, "node 1, slot 2 names element 9"); }),
+            "nei.UNF, unit 2: node 1, slot 2 names element 9");
 }
 
 TEST(TextFileInTest, LineEnds) {
