@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recio/fatal.h"
+#include "support/fatal_text.h"
 #include "support/scratch.h"
 
 namespace drav::recio {
@@ -17,17 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using drav::testing::fatal_text;
 using drav::testing::TempDir;
-
-template <class F>
-std::string fatal_text(F&& f) {
-  try {
-    f();
-  } catch (const FatalError& e) {
-    return e.what();
-  }
-  return "(no failure)";
-}
 
 TEST(FatalTest, MessageForm) {
   EXPECT_EQ(io_message(kOpenFailure, 3, "AA.UNF"), "open failure, unit 3, file AA.UNF");
