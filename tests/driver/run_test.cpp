@@ -275,14 +275,14 @@ using testing::comzor_text;
 TEST_F(Run, WorkArraysThatCannotBeHadStopTheRun) {
   std::filesystem::create_directories(dir);
   // Group 1: NEI would need 70000 * 70000 * 4 bytes, more than 32 bits can count.
-  write_file(path("COMZOR.DAT"), comzor_text("70000 0 0 1 0 70000 1", 0));
+  write_file(path("COMZOR.DAT"), comzor_text(70000, 1, 0, 70000, 1, 0));
   RunResult r = run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "  * Allocation Error: NEI,NF,A0,S0\r\n STOP: DRAV\r\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(file("drav0.dat"), kFailedStatus);
   // Group 2: V would need 300 000 000 * 2 * 8 bytes.
-  write_file(path("COMZOR.DAT"), comzor_text("1 0 0 300000000 2 1 1", 2));
+  write_file(path("COMZOR.DAT"), comzor_text(1, 300000000, 2, 1, 1, 2));
   r = run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "  * Eroare alocare:V,VMOD,YY,T,IND,AL0\r\n STOP: DRAV\r\n");
