@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/common/located_error.h"
+#include "tools/mkmodel/located_error.h"
 
 namespace drav::tools {
 

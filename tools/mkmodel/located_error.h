@@ -1,6 +1,7 @@
-// How the tools name a place in a text file they read: "file:line: message", or "file: message"
-// where no line applies, as compilers do; warnings read "file:line: warning: message". The one
-// helper for both, so that every message of a tool about its input has the same shape.
+// How the builder names a place in the description it reads: "file:line: message", or
+// "file: message" where no line applies, as compilers do; warnings read "file:line: warning:
+// message". The one helper of the parser, the whole-model checks and the file contents, so that
+// every message about a description has the same shape.
 #pragma once
 
 #include <stdexcept>
