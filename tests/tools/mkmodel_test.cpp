@@ -240,6 +240,22 @@ TEST(MkmodelFiles, SmallModelByteForByte) {
   EXPECT_EQ(c.elsup(4, 2), 0.1f);
 }
 
+TEST(MkmodelFiles, NoModelWhoseElementRecordsHaveNoLength) {
+  // The parser stops at the largest ndofn; a description made otherwise meets the same limit
+  // in the builder (the program's limit for the el.unf record length).
+  drav::tools::ModelDesc d;
+  d.file = "made.txt";
+  d.ndofn = 268435449;
+  try {
+    (void)build_model(d);
+    FAIL() << "built";
+  } catch (const DescriptionError& e) {
+    EXPECT_STREQ(e.what(), "made.txt: ndofn 268435449 is too large for the records of el.unf");
+  }
+  d.ndofn = 268435448;
+  EXPECT_EQ(build_model(d).NDOFN, 268435448);
+}
+
 TEST(MkmodelFiles, RealsReadBackExactly) {
   // Values with no short decimal form must survive the text of COMZOR.DAT.
   const float hard[] = {0.1f, 1.0f / 3.0f, 16777217.0f, 1e-38f, 3.4028235e38f, -7.006492e-45f};

@@ -105,6 +105,8 @@ ModelFiles build_model(const ModelDesc& d) {
     m.NEMAX = d.nemax;
   }
   if (nnode * m.NEMAX > (int64_t{1} << 29)) fail(0, "too many nodes and bars for nei.UNF");
+  if (!ElRecord::valid_units(nd))
+    fail(0, "ndofn " + std::to_string(nd) + " is too large for the records of el.unf");
   m.NEI.assign(nnode * m.NEMAX, 0);
   std::vector<int32_t> fill(nnode, 0);
   for (int64_t e = 1; e <= numel; ++e) {
@@ -283,8 +285,8 @@ void write_model_dir(const ModelFiles& m, const std::string& dir) {
     w.close();
   }
   {
-    recio::DirectWriter w(kElFile.unit, path(kElFile),
-                          static_cast<int32_t>(ElRecord::units(m.NDOFN)));
+    // build_model refuses an NDOFN without a record length.
+    recio::DirectWriter w(kElFile.unit, path(kElFile), ElRecord::valid_units(m.NDOFN).value());
     for (int32_t e = 1; e <= m.NUMEL; ++e) {
       const auto rec = el_record(m, e);
       w.write(e, rec.data(), rec.size());
