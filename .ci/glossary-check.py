@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Every upper-case name of the code must be explained in ARCHITECTURE.md.
+"""Checks that ARCHITECTURE.md still describes the code.
 
-Reads the C++ sources of the repository (comments and string literals left out), collects the
-identifiers written in upper case (the routines, fields and units of the design, and our own
-macros), and lists those that ARCHITECTURE.md does not mention as `NAME`. Names of the
-platform, the standard library and the test framework are not ours to explain and are passed
-over. Exit status 1 when a name is missing, with the names on standard error.
+1. Every upper-case name of the code is explained there. Reads the C++ sources of the
+   repository (comments and string literals left out), collects the identifiers written in
+   upper case (the routines, fields and units of the design, and our own macros), and lists
+   those that ARCHITECTURE.md does not mention as `NAME`. Names of the platform, the standard
+   library and the test framework are not ours to explain and are passed over.
+2. Every folder of the program includes only the layers it may use (the table of layers).
+
+Exit status 1 when either fails, with what is wrong on standard error.
 
     .ci/glossary-check.py [--list]      --list prints every name found, one a line
 """
@@ -50,6 +53,37 @@ def names_in_code():
     return found
 
 
+# The program's layers and the folders each may include from (besides its own).
+LAYERS = {
+    "recio": set(),
+    "params": {"recio"},
+    "factor": {"params", "recio"},
+    "assembly": {"params", "recio"},
+    "driver": {"assembly", "factor", "params", "recio"},
+    "tools/mkmodel": {"params", "recio"},
+    "tools/audit": {"driver", "assembly", "factor", "params", "recio"},
+}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+
+
+def layer_faults():
+    faults = []
+    files = subprocess.run(
+        ["git", "ls-files", "*.cpp", "*.h"], cwd=ROOT, capture_output=True, text=True, check=True
+    ).stdout.split()
+    for f in files:
+        layer = next((l for l in sorted(LAYERS, key=len, reverse=True) if f.startswith(l + "/")), None)
+        if layer is None:
+            continue
+        for inc in INCLUDE.findall((ROOT / f).read_text(encoding="utf-8", errors="replace")):
+            if "/" not in inc or inc.startswith(layer + "/"):
+                continue
+            target = next((l for l in sorted(LAYERS, key=len, reverse=True) if inc.startswith(l + "/")), inc.split("/")[0])
+            if target not in LAYERS[layer]:
+                faults.append(f"{f} includes {inc}: {layer} may not use {target}")
+    return faults
+
+
 def main():
     found = names_in_code()
     if "--list" in sys.argv:
@@ -65,7 +99,11 @@ def main():
     for n in missing:
         print(f"ARCHITECTURE.md does not explain `{n}` (first seen in {found[n]})", file=sys.stderr)
     print(f"{len(found)} upper-case names in the code, {len(missing)} not explained")
-    return 1 if missing else 0
+    faults = layer_faults()
+    for fault in faults:
+        print(fault, file=sys.stderr)
+    print(f"{len(faults)} includes across the layers that the layers do not allow")
+    return 1 if missing or faults else 0
 
 
 if __name__ == "__main__":
