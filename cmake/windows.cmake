@@ -5,11 +5,9 @@ set_source_files_properties(${PROJECT_SOURCE_DIR}/recio/os_file_posix.cpp PROPER
 
 # Standard streams and every file the C runtime opens are binary: no LF turned into CR LF and
 # no 0x1A taken as the end (the programs' own files go through the seam anyway).
+add_library(drav_binary_mode OBJECT ${PROJECT_SOURCE_DIR}/recio/win32/binary_mode.cpp)
+link_libraries(drav_binary_mode)
 if(MINGW)
-  find_file(DRAV_MINGW_BINMODE binmode.o PATHS ${CMAKE_FIND_ROOT_PATH}/lib NO_DEFAULT_PATH)
-  if(DRAV_MINGW_BINMODE)
-    link_libraries(${DRAV_MINGW_BINMODE})
-  endif()
   add_link_options(-static)
 endif()
 

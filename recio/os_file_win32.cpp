@@ -323,13 +323,24 @@ Status rename_over(const std::string& from, const std::string& to) {
   // security descriptor, attributes, creation time). Where it cannot (a missing old file, a
   // file system without those), both files still have their names, and a plain move over the
   // old file does the replacement.
-  if (::GetFileAttributesW(t.c_str()) != INVALID_FILE_ATTRIBUTES &&
+  const DWORD a = ::GetFileAttributesW(t.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return status_of(Status::Kind::IsDirectory, "Is a directory");  // never replaced by a file
+  }
+  if (a != INVALID_FILE_ATTRIBUTES &&
       ::ReplaceFileW(t.c_str(), f.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                      nullptr)) {
     return Status::success();
   }
   if (!::MoveFileExW(f.c_str(), t.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return last_error();
+    const DWORD err = ::GetLastError();
+    // A writable file that cannot be renamed over is one that another process holds open
+    // without letting it be removed (some versions say "access denied" for that).
+    if (err == ERROR_ACCESS_DENIED && a != INVALID_FILE_ATTRIBUTES &&
+        (a & FILE_ATTRIBUTE_READONLY) == 0) {
+      return from_error(ERROR_SHARING_VIOLATION);
+    }
+    return from_error(err);
   }
   return Status::success();
 }
