@@ -33,7 +33,30 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "DRAV maintainers <maintainers@drav.invalid>")
   set(CPACK_DEBIAN_PACKAGE_SECTION science)
-  # The C and C++ runtimes the programs link to, found from the built files.
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The C and C++ runtimes the programs link to, found from the built files where dpkg-dev
+  # is there to look.
+  find_program(DRAV_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  if(DRAV_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
+  endif()
 endif()
 include(CPack)
+
+# cpack makes the package of this build and the test looks inside it.
+if(DRAV_BUILD_TESTS)
+  enable_testing()
+  find_program(DRAV_DPKG_DEB dpkg-deb)
+  find_program(DRAV_PYTHON3 python3)
+  if(WIN32 AND DRAV_PYTHON3)
+    add_test(NAME PackageIsComplete
+             COMMAND ${PROJECT_SOURCE_DIR}/tests/package/check_package.sh ${CMAKE_BINARY_DIR} zip)
+  elseif(NOT WIN32 AND DRAV_DPKG_DEB)
+    add_test(NAME PackageIsComplete
+             COMMAND ${PROJECT_SOURCE_DIR}/tests/package/check_package.sh ${CMAKE_BINARY_DIR} deb)
+  endif()
+  if(TEST PackageIsComplete)
+    set_tests_properties(PackageIsComplete PROPERTIES TIMEOUT 300 RUN_SERIAL ON)
+  endif()
+endif()

@@ -39,3 +39,13 @@ if(CMAKE_CROSSCOMPILING AND DRAV_BUILD_TESTS)
     endif()
   endif()
 endif()
+
+# The byte-identity comparison with a Linux build of the same sources, when one is named.
+set(DRAV_LINUX_BUILD "" CACHE PATH "A Linux build folder to compare the Windows programs with")
+if(CMAKE_CROSSCOMPILING AND DRAV_BUILD_TESTS AND DRAV_LINUX_BUILD)
+  enable_testing()
+  add_test(NAME PlatformsLeaveTheSameBytes
+           COMMAND ${PROJECT_SOURCE_DIR}/.ci/compare-platforms.sh ${DRAV_LINUX_BUILD}
+                   ${CMAKE_BINARY_DIR})
+  set_tests_properties(PlatformsLeaveTheSameBytes PROPERTIES TIMEOUT 600)
+endif()

@@ -24,12 +24,12 @@ constexpr size_t kMaxChunk = size_t{1} << 30;
 
 std::wstring wide(const std::string& utf8) {
   if (utf8.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
+  const int n =
+      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   if (n <= 0) {
     // Not UTF-8: the bytes as the system's code page has them.
-    const int m = ::MultiByteToWideChar(CP_ACP, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                        nullptr, 0);
+    const int m =
+        ::MultiByteToWideChar(CP_ACP, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring w(static_cast<size_t>(std::max(m, 0)), L'\0');
     if (m > 0) {
       ::MultiByteToWideChar(CP_ACP, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), m);
@@ -46,8 +46,8 @@ std::string system_words(DWORD err) {
   char* buf = nullptr;
   const DWORD n = ::FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, err, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<char*>(&buf),
-      0, nullptr);
+      nullptr, err, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<char*>(&buf), 0,
+      nullptr);
   std::string s;
   if (n > 0 && buf != nullptr) s.assign(buf, n);
   if (buf != nullptr) ::LocalFree(buf);
@@ -140,8 +140,8 @@ Status open_error(const std::wstring& path) {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE open_handle(const std::wstring& path, DWORD access, DWORD disposition) {
-  return ::CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  return ::CreateFileW(path.c_str(), access, kShareAll, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
 bool seek(HANDLE h, int64_t off, DWORD how, int64_t* now = nullptr) {
@@ -357,8 +357,8 @@ bool renamable_over(const std::string& path) {
             FILE_ATTRIBUTE_DEVICE)) != 0) {
     return false;
   }
-  const HANDLE h = ::CreateFileW(w.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE h = ::CreateFileW(w.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info{};
   const bool ok = ::GetFileType(h) == FILE_TYPE_DISK && ::GetFileInformationByHandle(h, &info) &&

@@ -124,9 +124,9 @@ TEST(StiffnessReport, WrittenToTheFileOfTheCaseInTempDat) {
         WRITESTIFFNESSMATRIX(c, A);
         ADD_FAILURE() << "no error";
       } catch (const recio::FatalError& e) {
-        EXPECT_EQ(std::string(e.what()).rfind(std::string("open failure, unit 15, file ") + k.name,
-                                              0),
-                  0u)
+        EXPECT_EQ(
+            std::string(e.what()).rfind(std::string("open failure, unit 15, file ") + k.name, 0),
+            0u)
             << e.what();
       }
       continue;

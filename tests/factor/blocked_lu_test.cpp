@@ -20,8 +20,12 @@
 #ifdef _WIN32
 #include <stdlib.h>
 // The C runtime of Windows sets its variables with _putenv_s (an empty value removes one).
-static int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
-static int unsetenv(const char* name) { return _putenv_s(name, ""); }
+static int setenv(const char* name, const char* value, int) {
+  return _putenv_s(name, value);
+}
+static int unsetenv(const char* name) {
+  return _putenv_s(name, "");
+}
 #endif
 
 #include "factor/blocked/kernels.h"

@@ -141,8 +141,7 @@ TEST(WindowsFiles, ReportPathsWithDriveLettersAndBackslashes) {
     o.close();
     ADD_FAILURE() << "no error";
   } catch (const FatalError& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("open failure, unit 1, file Q:\\nowhere\\rep.txt", 0),
-              0u)
+    EXPECT_EQ(std::string(e.what()).rfind("open failure, unit 1, file Q:\\nowhere\\rep.txt", 0), 0u)
         << e.what();
   }
 }

@@ -122,10 +122,10 @@ inline int run_program(const std::vector<std::string>& argv, const std::string& 
   si.hStdError = e;
   PROCESS_INFORMATION pi{};
   const std::wstring wdir = to_wide(dir);
-  const bool started =
-      in != INVALID_HANDLE_VALUE && o != INVALID_HANDLE_VALUE && e != INVALID_HANDLE_VALUE &&
-      ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       wdir.empty() ? nullptr : wdir.c_str(), &si, &pi);
+  const bool started = in != INVALID_HANDLE_VALUE && o != INVALID_HANDLE_VALUE &&
+                       e != INVALID_HANDLE_VALUE &&
+                       ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        wdir.empty() ? nullptr : wdir.c_str(), &si, &pi);
   for (const auto& [n, v] : saved) {
     ::SetEnvironmentVariableW(n.c_str(), v == std::wstring(1, L'\0') ? nullptr : v.c_str());
   }

@@ -17,8 +17,8 @@
 
 #include "params/compar.h"
 #include "params/rcom.h"
-#include "tools/lib/model_desc.h"
 #include "support/program_run.h"
+#include "tools/lib/model_desc.h"
 #include "tools/lib/model_files.h"
 
 namespace fs = std::filesystem;
@@ -340,7 +340,7 @@ TEST(MkmodelProgram, BadDescriptionWritesNothing) {
   std::ofstream(dir / "bad.txt") << "ndofn 2\nnode 1 0 0\nnode 2 1 0\ndefault E=1 A=1\nbar 1 1 3\n";
   const fs::path out = dir / "out";
   const int st = run({DRAV_MKMODEL_EXE, (dir / "bad.txt").string(), out.string()},
-                    (dir / "out.txt").string(), (dir / "err").string());
+                     (dir / "out.txt").string(), (dir / "err").string());
   EXPECT_NE(st, 0);
   EXPECT_FALSE(fs::exists(out));
   EXPECT_NE(slurp(dir / "err").find("bad.txt:5: bar 1 names node 3, but there are 2 nodes"),

@@ -52,8 +52,8 @@ inline Outcome run_in(const fs::path& dir, const std::string& cmd) {
   const fs::path o = dir.parent_path() / (dir.filename().string() + ".out");
   const fs::path e = dir.parent_path() / (dir.filename().string() + ".err");
   Outcome r;
-  r.status = drav::testing::run_program(drav::testing::split_command(cmd), dir.string(),
-                                        o.string(), e.string());
+  r.status = drav::testing::run_program(drav::testing::split_command(cmd), dir.string(), o.string(),
+                                        e.string());
   r.out = slurp(o);
   r.err = slurp(e);
   return r;

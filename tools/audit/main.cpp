@@ -378,7 +378,7 @@ int main(int argc, char** argv) {
     std::cout << kSynopsis << kDetails;
     return 0;
   }
-  if (cmd == "--version") {
+  if (cmd == "--version" && args.empty()) {
     std::cout << "drav-audit " << drav::kVersion << "\n";
     return 0;
   }
