@@ -3,7 +3,8 @@
 # directories and fails unless they leave byte-identical files, console bytes (stdout and
 # stderr apart) and exit statuses: every example model, singular matrices in both languages,
 # a later iteration over an existing matrix file, the program's two stops and fatal errors.
-# The model builders of both builds must write identical model files as well.
+# The model builders of both builds must write identical model files, and the audit tools
+# identical reports on the examples, as well.
 # Usage: .ci/compare-platforms.sh LINUX_BUILD WINDOWS_BUILD
 set -euo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
@@ -40,7 +41,7 @@ compare() {
   if [ $bad -ne 0 ]; then
     failures=$((failures + 1))
     echo "DIFFERENT: $name"
-    sed 's/^/  /' "$work/$name.diff" | head -20
+    sed 's/^/  /' "$work/$name.diff" | head -20 || true
   else
     printf 'same: %-28s exit %s, %s files, %s console bytes\n' "$name" "$(cat "$l.rc")" \
       "$(find "$l" -type f | wc -l)" "$(cat "$l.out" "$l.err" | wc -c)"
@@ -81,10 +82,28 @@ comzor() {
     "0 0 0 0 0" "0 0 0 0 0 0" "$2" "0 0 0 0 0 0 1" "model" "report.txt" "" "" "" "" "E"
 }
 
+# compare_audit NAME: the audit tool's check and mechanism reports on both sides' results.
+compare_audit() {
+  local name=$1
+  (cd "$work/$name.linux" && { "$lin/drav-audit" check . && "$lin/drav-audit" mechanism .; } \
+    >"$work/$name.audit.linux" 2>&1 || true)
+  (cd "$work/$name.windows" && { "$wine_run" "$win/drav-audit.exe" check . &&
+    "$wine_run" "$win/drav-audit.exe" mechanism .; } >"$work/$name.audit.windows" 2>&1 || true)
+  cases=$((cases + 1))
+  if cmp -s "$work/$name.audit.linux" "$work/$name.audit.windows"; then
+    printf 'same: %-28s %s bytes of audit reports\n' "$name" "$(wc -c <"$work/$name.audit.linux")"
+  else
+    failures=$((failures + 1))
+    echo "DIFFERENT: the audit reports of $name"
+    diff "$work/$name.audit.linux" "$work/$name.audit.windows" | head -10 | sed 's/^/  /' || true
+  fi
+}
+
 for ex in "$src"/examples/*.txt; do
   name="example-$(basename "$ex" .txt)"
   prep() { build_from "$ex" "$1"; }
   one_case "$name" prep
+  compare_audit "$name"
 done
 
 prep_romanian() {
