@@ -22,22 +22,21 @@ namespace {
 // One ReadFile/WriteFile call moves at most a DWORD's worth of bytes; stay well below.
 constexpr size_t kMaxChunk = size_t{1} << 30;
 
-std::wstring wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n =
-      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+// Paths are UTF-8; bytes that are not (a name written in the suite's 8-bit code page) are
+// taken in the system's code page instead of being replaced.
+std::wstring wide(const std::string& path) {
+  if (path.empty()) return {};
+  const int len = static_cast<int>(path.size());
+  UINT page = CP_UTF8;
+  DWORD flags = MB_ERR_INVALID_CHARS;
+  int n = ::MultiByteToWideChar(page, flags, path.data(), len, nullptr, 0);
   if (n <= 0) {
-    // Not UTF-8: the bytes as the system's code page has them.
-    const int m =
-        ::MultiByteToWideChar(CP_ACP, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(std::max(m, 0)), L'\0');
-    if (m > 0) {
-      ::MultiByteToWideChar(CP_ACP, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), m);
-    }
-    return w;
+    page = CP_ACP;
+    flags = 0;
+    n = ::MultiByteToWideChar(page, flags, path.data(), len, nullptr, 0);
   }
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+  std::wstring w(static_cast<size_t>(std::max(n, 0)), L'\0');
+  if (n > 0) ::MultiByteToWideChar(page, flags, path.data(), len, w.data(), n);
   return w;
 }
 

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "../driver/tempdir.h"
@@ -144,6 +145,37 @@ TEST(WindowsFiles, ReportPathsWithDriveLettersAndBackslashes) {
     EXPECT_EQ(std::string(e.what()).rfind("open failure, unit 1, file Q:\\nowhere\\rep.txt", 0), 0u)
         << e.what();
   }
+}
+
+// A name in UTF-8 and one in an 8-bit code page (not UTF-8) are each taken as written, in
+// their own encoding: no character is dropped or replaced.
+TEST(WindowsFiles, NamesInUtf8AndInAnEightBitCodePage) {
+  TempDir t;
+  const auto decoded = [](UINT page, const std::string& bytes) {
+    std::wstring w(bytes.size(), L'\0');
+    w.resize(static_cast<size_t>(::MultiByteToWideChar(page, 0, bytes.data(),
+                                                       static_cast<int>(bytes.size()), w.data(),
+                                                       static_cast<int>(w.size()))));
+    return w;
+  };
+  const std::string utf8 = "raport-\xc8\x99.txt", ansi = "caf\xe9.dat";
+  const std::set<std::wstring> want = {decoded(CP_UTF8, utf8), decoded(CP_ACP, ansi)};
+  ASSERT_EQ(decoded(CP_UTF8, utf8), L"raport-\x0219.txt");
+  for (const std::string& name : {utf8, ansi}) {
+    SCOPED_TRACE(name);
+    const std::string p = t.path().string() + "\\" + name;  // the bytes as they are
+    os::File f;
+    ASSERT_TRUE(f.open_write(p, true, false).ok());
+    ASSERT_TRUE(f.write("x", 1).ok());
+    ASSERT_TRUE(f.close().ok());
+    EXPECT_TRUE(os::exists(p));
+    ASSERT_TRUE(f.open_read(p).ok());
+    (void)f.close();
+  }
+  std::set<std::wstring> names;
+  for (const auto& e : fs::directory_iterator(t.path()))
+    names.insert(e.path().filename().wstring());
+  EXPECT_EQ(names, want);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "support/program_run.h"
@@ -35,6 +36,31 @@ TEST(Version, ToolsPrintItAndExitZero) {
     fs::remove(out);
     fs::remove(err);
   }
+}
+
+// Paths with blanks (and, on Windows, backslashes) reach the programs as one argument each.
+TEST(ProgramArguments, PathsWithBlanksPassWhole) {
+  const fs::path dir = fs::temp_directory_path() / "drav args test" / "a b";
+  fs::remove_all(dir.parent_path());
+  fs::create_directories(dir);
+  std::string desc = (dir / "my model.txt").string();
+  std::string out_dir = (dir / "run dir").string();
+#ifdef _WIN32
+  for (std::string* s : {&desc, &out_dir}) {
+    for (char& c : *s) {
+      if (c == '/') c = '\\';
+    }
+  }
+#endif
+  std::ofstream(desc, std::ios::binary)
+      << "ndofn 1\nnode 1 0\nnode 2 1\nfix 1 x\nbar 1 1 2 E=1 A=1\n";
+  const std::string out = (dir / "out").string(), err = (dir / "err").string();
+  ASSERT_EQ(drav::testing::run_program({DRAV_MKMODEL_EXE, desc, out_dir}, "", out, err), 0)
+      << slurp(err);
+  EXPECT_EQ(slurp(out), out_dir + ": 2 nodes, 1 bars, 1 equations, half band 1\n");
+  ASSERT_EQ(drav::testing::run_program({DRAV_EXE}, out_dir, out, err), 0) << slurp(err);
+  EXPECT_EQ(slurp(fs::path(out_dir) / "drav0.dat"), "           0\r\n");
+  fs::remove_all(dir.parent_path());
 }
 
 }  // namespace
