@@ -1,7 +1,6 @@
 // Whole runs of the program in a scratch directory on models made by the model builder:
 // every output file and the console are compared with their expected bytes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +21,7 @@
 #include "params/rcom.h"
 #include "recio/textio.h"
 #include "run_support.h"
+#include "support/program_run.h"
 #include "tempdir.h"
 
 // The sanitizers' allocator maps large blocks without asking whether the system could ever
@@ -60,9 +60,9 @@ class Run : public ::testing::Test {
   void model(const std::string& description) {
     const std::string desc = (tmp.path() / "model.txt").string();
     write_file(desc, description);
-    const std::string cmd =
-        std::string("'") + DRAV_MKMODEL_EXE + "' '" + desc + "' '" + dir.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << description;
+    const std::string out = (tmp.path() / "mkmodel.out").string();
+    ASSERT_EQ(testing::run_program({DRAV_MKMODEL_EXE, desc, dir.string()}, "", out, out), 0)
+        << description << read_file(out);
   }
 
   // The builder refuses a zero reference length: S0 of bar 1 set to 0 in record 4 of x0.UNF.
@@ -78,16 +78,17 @@ class Run : public ::testing::Test {
     write_file(path("x0.UNF"), x0);
   }
 
-  // `env` is put before the command, e.g. "DRAV_THREADS=1".
+  // `env` is a variable set for the run, e.g. "DRAV_THREADS=1".
   RunResult run(const std::string& env = "") {
     std::filesystem::create_directories(dir);
     const std::string out = (tmp.path() / "stdout").string();
     const std::string err = (tmp.path() / "stderr").string();
-    const std::string cmd = "cd '" + dir.string() + "' && " + env + " '" + DRAV_EXE + "' >'" + out +
-                            "' 2>'" + err + "' </dev/null";
-    const int rc = std::system(cmd.c_str());
+    testing::EnvList vars;
+    if (const size_t eq = env.find('='); eq != std::string::npos) {
+      vars.emplace_back(env.substr(0, eq), env.substr(eq + 1));
+    }
     RunResult r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.status = testing::run_program({DRAV_EXE}, dir.string(), out, err, vars);
     r.out = read_file(out);
     r.err = read_file(err);
     return r;

@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -26,10 +27,10 @@ using Dense = std::vector<std::vector<double>>;
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "drav-factor-XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) != nullptr) path_ = buf.data();
+    std::random_device rd;
+    const std::filesystem::path p = std::filesystem::temp_directory_path() /
+                                    ("drav-factor-" + std::to_string(rd()) + std::to_string(rd()));
+    if (std::filesystem::create_directory(p)) path_ = p.string();
   }
   ~TempDir() {
     std::error_code ec;

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,6 +10,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#include "support/program_run.h"
 
 namespace drav::tooltest {
 
@@ -45,15 +46,14 @@ inline std::string quote(const std::string& s) {
   return "'" + s + "'";
 }
 
-// Runs `cmd` in `dir` with its output captured.
+// Runs `cmd` (a program and its arguments, paths in quote()) in `dir` with its output
+// captured; no shell is involved.
 inline Outcome run_in(const fs::path& dir, const std::string& cmd) {
   const fs::path o = dir.parent_path() / (dir.filename().string() + ".out");
   const fs::path e = dir.parent_path() / (dir.filename().string() + ".err");
-  const std::string full = "cd " + quote(dir.string()) + " && " + cmd + " >" + quote(o.string()) +
-                           " 2>" + quote(e.string()) + " </dev/null";
-  const int st = std::system(full.c_str());
   Outcome r;
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  r.status = drav::testing::run_program(drav::testing::split_command(cmd), dir.string(), o.string(),
+                                        e.string());
   r.out = slurp(o);
   r.err = slurp(e);
   return r;
