@@ -24,6 +24,7 @@ struct Status {
     IsDirectory,  // the path names a directory
     NotRegular,   // a device, pipe or socket: refused, so that no open or read can block
     NoSpace,      // the file system is full (also a write that the system cut short)
+    InUse,        // another process holds the file in a way that forbids this (Windows)
     Other,
   };
   Kind kind = Kind::Ok;

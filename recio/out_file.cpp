@@ -9,6 +9,31 @@ os::Status with_context(os::Status st, const char* what) {
   return st;
 }
 
+// Writes the whole content of `from` over the content of `to`, where it is.
+os::Status copy_into(const std::string& from, const std::string& to) {
+  os::File src;
+  os::File dst;
+  os::Status st = src.open_read(from);
+  if (st.ok()) st = dst.open_write(to, false, false);
+  if (st.ok()) st = dst.truncate(0);
+  std::string buf(size_t{1} << 20, '\0');
+  int64_t off = 0;
+  while (st.ok()) {
+    size_t got = 0;
+    st = src.read_at(off, buf.data(), buf.size(), got);
+    if (!st.ok() || got == 0) break;
+    st = dst.write(buf.data(), got);
+    off += static_cast<int64_t>(got);
+  }
+  if (st.ok()) st = dst.sync();
+  if (st.ok()) {
+    st = dst.close();
+  } else {
+    (void)dst.close();
+  }
+  return st;
+}
+
 }  // namespace
 
 std::string scratch_path(const std::string& target) {
@@ -91,6 +116,15 @@ os::Status OutFile::commit() {
   } else if (st = scratch_.close(); !st.ok()) {
     st = with_context(st, "close");
   } else if (st = os::rename_over(scratch, path_); !st.ok()) {
+    // A reader that holds the old file open may forbid renaming over it (Windows) while
+    // letting it be written: the new content is then copied into it, as in place.
+    if (st.kind == os::Status::Kind::InUse) {
+      st = copy_into(scratch, path_);
+      if (st.ok()) {
+        (void)os::remove_file(scratch);
+        return st;
+      }
+    }
     st = with_context(st, "replacing the old file");
   } else {
     // Renamed: a failure now only leaves it unknown whether the rename survives a crash.

@@ -118,6 +118,21 @@ TEST(StiffnessReport, WrittenToTheFileOfTheCaseInTempDat) {
     // An older, longer report of the same case is replaced, not overwritten in part.
     testing::write_file(k.name, want + want);
     testing::write_file("temp.dat", k.temp);
+#ifdef _WIN32
+    // Windows takes no "*" in a file name: the open fails and says so.
+    if (std::string(k.name).find('*') != std::string::npos) {
+      try {
+        WRITESTIFFNESSMATRIX(c, A);
+        ADD_FAILURE() << "no error";
+      } catch (const recio::FatalError& e) {
+        EXPECT_EQ(
+            std::string(e.what()).rfind(std::string("open failure, unit 15, file ") + k.name, 0),
+            0u)
+            << e.what();
+      }
+      continue;
+    }
+#endif
     WRITESTIFFNESSMATRIX(c, A);
     EXPECT_EQ(testing::read_file(k.name), want);
   }

@@ -1,7 +1,6 @@
 // Whole runs of the program in a scratch directory on models made by the model builder:
 // every output file and the console are compared with their expected bytes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -59,9 +58,9 @@ class Run : public ::testing::Test {
   void model(const std::string& description) {
     const std::string desc = (tmp.path() / "model.txt").string();
     write_file(desc, description);
-    const std::string cmd =
-        std::string("'") + DRAV_MKMODEL_EXE + "' '" + desc + "' '" + dir.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(cmd.c_str()), 0) << description;
+    const std::string out = (tmp.path() / "mkmodel.out").string();
+    ASSERT_EQ(testing::run_program({DRAV_MKMODEL_EXE, desc, dir.string()}, "", out, out), 0)
+        << description << read_file(out);
   }
 
   // The builder refuses a zero reference length: S0 of bar 1 set to 0 in record 4 of x0.UNF.
@@ -77,11 +76,15 @@ class Run : public ::testing::Test {
     write_file(path("x0.UNF"), x0);
   }
 
-  // `env` is put before the command, e.g. "DRAV_THREADS=1".
+  // `env` is a variable set for the run, e.g. "DRAV_THREADS=1".
   RunResult run(const std::string& env = "") {
     std::filesystem::create_directories(dir);
-    return testing::run_command(dir, env + " " + testing::shell_quote(DRAV_EXE),
-                                (tmp.path() / "drav").string());
+    testing::EnvList vars;
+    if (const size_t eq = env.find('='); eq != std::string::npos) {
+      vars.emplace_back(env.substr(0, eq), env.substr(eq + 1));
+    }
+    return testing::run_command(dir, testing::shell_quote(DRAV_EXE), (tmp.path() / "drav").string(),
+                                vars);
   }
 };
 

@@ -17,6 +17,17 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <stdlib.h>
+// The C runtime of Windows sets its variables with _putenv_s (an empty value removes one).
+static int setenv(const char* name, const char* value, int) {
+  return _putenv_s(name, value);
+}
+static int unsetenv(const char* name) {
+  return _putenv_s(name, "");
+}
+#endif
+
 #include "factor/blocked/kernels.h"
 #include "factor/blocked/scheme.h"
 #include "factor/blocked/team.h"

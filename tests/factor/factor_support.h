@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 

@@ -453,10 +453,15 @@ TEST_F(BinRec, OffsetsBeyondTwoGigabytes) {
     Bytes head;
     le32(head, -static_cast<int32_t>(len));
     put(p, head);
-    ASSERT_EQ(::truncate(p.c_str(), 4 + len), 0);
+    fs::resize_file(p, static_cast<uintmax_t>(4 + len));
+#ifdef _WIN32
+    // The file system may give the file all its clusters.
+    if (fs::space(dir_).available < (uintmax_t{8} << 30)) GTEST_SKIP() << "not 8 GiB free";
+#else
     struct stat st {};
     ASSERT_EQ(::stat(p.c_str(), &st), 0);
     if (st.st_blocks * 512 > (int64_t{1} << 24)) GTEST_SKIP() << "no sparse files here";
+#endif
     Bytes rest;
     le32(rest, static_cast<int32_t>(len));
     frame(rest, 3, {1, 2, 3}, -3);  // continuation of the 2 GiB subrecord

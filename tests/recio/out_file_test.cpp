@@ -120,6 +120,9 @@ TEST(OutFile, AScratchFileOfAKilledRunIsReplaced) {
 }
 
 TEST(OutFile, TheNewFileKeepsTheOldPermissions) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no permission bits: the replacement keeps the old file's security descriptor";
+#endif
   TempDir t;
   const std::string p = t.file("AA.UNF");
   write_file(p, "old");
@@ -138,16 +141,17 @@ TEST(OutFile, FilesARenameWouldDamageAreWrittenInPlace) {
   TempDir t;
   const std::string real = t.file("real.UNF"), link = t.file("AA.UNF");
   write_file(real, "old");
-  fs::create_symlink(real, link);
-  {
+  std::error_code no_links;  // Windows may refuse symbolic links to a user without the right
+  fs::create_symlink(real, link, no_links);
+  if (!no_links) {
     OutFile f;
     ASSERT_TRUE(f.open(link, Missing::Fail, Replace::Whole).ok());
     EXPECT_FALSE(f.replacing());
     put(f, "new");
     ASSERT_TRUE(f.commit().ok());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(read_file(real), "new");
   }
-  EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(read_file(real), "new");
 
   const std::string second = t.file("order.dat");
   fs::create_hard_link(real, second);
@@ -159,7 +163,9 @@ TEST(OutFile, FilesARenameWouldDamageAreWrittenInPlace) {
     ASSERT_TRUE(f.commit().ok());
   }
   EXPECT_EQ(read_file(real), "newer");
+#ifndef _WIN32  // the C runtime of Windows counts one name for every file
   EXPECT_EQ(fs::hard_link_count(real), 2u);
+#endif
 
   const std::string blocked = t.file("drav0.dat");
   write_file(blocked, "old");

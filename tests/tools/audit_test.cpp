@@ -2,7 +2,6 @@
 // strict reading of the small result files, the record listing, and whole runs of the model
 // builder, the program and the check on the examples and on damaged result files.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>

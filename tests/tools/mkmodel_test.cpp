@@ -1,9 +1,10 @@
 // The model builder: description errors, the files it writes (read back by hand, byte by
 // byte), the equation numbering and band width, and whole runs of the builder and the program.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 
 #include "params/compar.h"
 #include "params/rcom.h"
+#include "support/program_run.h"
 #include "support/scratch.h"
 #include "tools/mkmodel/model_desc.h"
 #include "tools/mkmodel/model_files.h"
@@ -80,12 +82,16 @@ TEST(MkmodelDescription, ErrorsNameTheFileAndLine) {
 TEST(MkmodelDescription, AllDirectionsCostNothingBeforeTheNodesAreKnown) {
   // Under the largest ndofn, "all" names 268 million directions; a description without nodes
   // must report that without listing them first (it once took a gigabyte and seconds).
+#ifndef _WIN32
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
+#endif
   EXPECT_NE(error_of("ndofn 268435448\nfix 1 all\nspring 1 all 5\n").find("m.txt: no nodes"),
             std::string::npos);
+#ifndef _WIN32
   getrusage(RUSAGE_SELF, &after);
   EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64L * 1024) << "KB of peak memory added";
+#endif
   // "all" still means every direction, for fixes and springs alike.
   const auto d =
       parse_description("ndofn 3\nnode 1 0 0 0\nnode 2 1 0 0\nfix 1 all\nspring 2 all 5\n", "a");
@@ -326,10 +332,11 @@ bar 4 6 7   # eqs 8-9 with 10-12: span 4
             std::string::npos);
 }
 
-// Runs a command line through the shell; returns the exit status.
-int run(const std::string& cmd) {
-  const int st = std::system(cmd.c_str());
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+// Runs a program with its arguments in `dir` (empty: here), its output into the files `out` and
+// `err` (the same path: one file); returns the exit status.
+int run(const std::vector<std::string>& argv, const std::string& out, const std::string& err,
+        const std::string& dir = "") {
+  return drav::testing::run_program(argv, dir, out, err);
 }
 
 TEST(MkmodelProgram, BadDescriptionWritesNothing) {
@@ -338,8 +345,8 @@ TEST(MkmodelProgram, BadDescriptionWritesNothing) {
   fs::create_directories(dir);
   std::ofstream(dir / "bad.txt") << "ndofn 2\nnode 1 0 0\nnode 2 1 0\ndefault E=1 A=1\nbar 1 1 3\n";
   const fs::path out = dir / "out";
-  const int st = run(std::string(DRAV_MKMODEL_EXE) + " " + (dir / "bad.txt").string() + " " +
-                     out.string() + " 2>" + (dir / "err").string());
+  const int st = run({DRAV_MKMODEL_EXE, (dir / "bad.txt").string(), out.string()},
+                     (dir / "out.txt").string(), (dir / "err").string());
   EXPECT_NE(st, 0);
   EXPECT_FALSE(fs::exists(out));
   EXPECT_NE(drav::testing::read_file(dir / "err")
@@ -371,13 +378,12 @@ TEST(MkmodelProgram, ExamplesRunThroughTheProgram) {
     const fs::path dir = tmp.path() / (std::string("ex_") + c.file);
     const std::string src = std::string(DRAV_SOURCE_DIR) + "/examples/" + c.file;
     const std::string err = dir.string() + ".err";
-    ASSERT_EQ(run(std::string(DRAV_MKMODEL_EXE) + " " + src + " " + dir.string() +
-                  " >/dev/null 2>" + err),
-              0)
-        << c.file;
+    ASSERT_EQ(run({DRAV_MKMODEL_EXE, src, dir.string()}, dir.string() + ".out", err), 0) << c.file;
     EXPECT_EQ(drav::testing::read_file(err), "") << c.file;  // the examples draw no warnings
     fs::remove(err);
-    EXPECT_EQ(run("cd " + dir.string() + " && " + DRAV_EXE + " >console.txt 2>&1"), 0) << c.file;
+    fs::remove(dir.string() + ".out");
+    const std::string console = (dir / "console.txt").string();
+    EXPECT_EQ(run({DRAV_EXE}, console, console, dir.string()), 0) << c.file;
     EXPECT_EQ(run_status(dir), c.status)
         << c.file << ": " << drav::testing::read_file(dir / "console.txt");
     if (c.matrix != nullptr) {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "drav/version.h"
 #include "recio/fatal.h"
 #include "tools/audit/audit_check.h"
 #include "tools/audit/audit_draw.h"
@@ -32,7 +33,8 @@ constexpr const char* kSynopsis =
     "                  [--max-order N]\n"
     "  drav-audit spy [DIR] [-o FILE] [--cells N]\n"
     "  drav-audit export [DIR] [-o PREFIX]\n"
-    "  drav-audit --help\n";
+    "  drav-audit --help\n"
+    "  drav-audit --version\n";
 
 constexpr const char* kDetails =
     "\n"
@@ -374,6 +376,10 @@ int main(int argc, char** argv) {
   args.erase(args.begin());
   if (cmd == "--help" || cmd == "-h" || cmd == "help") {
     std::cout << kSynopsis << kDetails;
+    return 0;
+  }
+  if (cmd == "--version" && args.empty()) {
+    std::cout << "drav-audit " << drav::kVersion << "\n";
     return 0;
   }
   try {

@@ -2,14 +2,20 @@
 // working directory for the program (COMZOR.DAT, nei.UNF, x0.UNF, el.unf, temp.dat). The
 // description format is documented in tools/mkmodel/model_desc.cpp and examples/README.md.
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 
+#include "drav/version.h"
 #include "recio/fatal.h"
 #include "tools/mkmodel/model_desc.h"
 #include "tools/mkmodel/model_files.h"
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("drav-mkmodel %s\n", drav::kVersion);
+    return 0;
+  }
   if (argc != 3) {
     std::fprintf(stderr, "usage: drav-mkmodel DESCRIPTION.txt OUTDIR\n");
     return 2;
