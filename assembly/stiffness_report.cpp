@@ -1,10 +1,10 @@
-// The stiffness matrix report: the upper triangle of the freshly generated matrix, row by row,
-// in a file named after the current load case.
+#include "assembly/stiffness_report.h"
+
 #include <algorithm>
 #include <memory>
 #include <string>
 
-#include "assembly/genlu.h"
+#include "params/model_files.h"
 #include "params/width.h"
 #include "recio/fatal.h"
 #include "recio/listin.h"
@@ -14,10 +14,6 @@
 namespace drav {
 
 namespace {
-
-constexpr int kTempUnit = 11;
-constexpr int kReportUnit = 15;
-constexpr const char* kTempFile = "temp.dat";
 
 constexpr const char* kTitleEn = " Stiffness Matrix (Upper Triangle)";
 constexpr const char* kTitleRo = " Matricea de rigiditate (Triunghiul superior)";
@@ -134,7 +130,7 @@ namespace {
 // the case at 0.
 int32_t read_load_case() {
   int32_t NCASE = 0;
-  recio::TextFileIn in(kTempUnit, kTempFile);
+  recio::TextFileIn in(kTempFile.unit, kTempFile.name);
   recio::ListRead rd(in);
   rd.item(NCASE);
   rd.end();
@@ -146,7 +142,7 @@ int32_t read_load_case() {
 
 std::unique_ptr<recio::TextFileOut> open_stiffness_report() {
   const int32_t NCASE = read_load_case();
-  return std::make_unique<recio::TextFileOut>(kReportUnit, rig_file_name(NCASE));
+  return std::make_unique<recio::TextFileOut>(kStiffnessReportUnit, rig_file_name(NCASE));
 }
 
 void WRITESTIFFNESSMATRIX(const COMPAR& c, const Matrix& A) {

@@ -31,8 +31,8 @@
 #include "factor/reference/ludecomp.h"
 #include "params/rcom.h"
 #include "recio/textio.h"
-#include "tools/lib/model_desc.h"
-#include "tools/lib/model_files.h"
+#include "tools/mkmodel/model_desc.h"
+#include "tools/mkmodel/model_files.h"
 
 extern char** environ;
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "driver/drav.h"
-#include "tools/lib/model_desc.h"
-#include "tools/lib/model_files.h"
+#include "tools/mkmodel/model_desc.h"
+#include "tools/mkmodel/model_files.h"
 
 namespace {
 

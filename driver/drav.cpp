@@ -9,11 +9,13 @@
 #include <thread>
 
 #include "assembly/genlu.h"
+#include "assembly/stiffness_report.h"
 #include "driver/model_input.h"
 #include "driver/results.h"
 #include "driver/work_alloc.h"
 #include "factor/factor_system.h"
 #include "factor/pivot_report.h"
+#include "params/model_files.h"
 #include "params/rcom.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"
@@ -46,13 +48,14 @@ int DRAV_LU(recio::TextSink& console) {
   // Until the run has completed, the status file tells the next program that it failed,
   // whatever ends it (a stop, a fatal error, a signal, a kill); the final status comes last.
   write_status(-1);
-  for (const char* f : {"AA0.UNF", "AA.UNF", "order.dat"}) recio::remove_scratch(f);
+  for (const RunFile& f : {kMatrixFileFirst, kMatrixFileLater, kOrderFile})
+    recio::remove_scratch(f.name);
 
   RunHeader header;
   std::memcpy(header.PROGNM.data(), "DRAV      ", 10);
 
   COMPAR c;
-  RCOM(c, 2);
+  RCOM(c, kComzorFile.unit, kComzorFile.name);
 
   WorkArrays W;
   if (!allocate_group1(c, W)) return stop_run(console, " * Allocation Error: NEI,NF,A0,S0");
@@ -63,7 +66,7 @@ int DRAV_LU(recio::TextSink& console) {
   const bool first_iteration = c.ITER == 1;
   // Replaced whole at close, so that it is never seen half written.
   recio::SeqWriter matrix_file(
-      3, first_iteration ? "AA0.UNF" : "AA.UNF",
+      matrix_file_of(c.ITER).unit, matrix_file_of(c.ITER).name,
       first_iteration ? recio::OpenStatus::Unknown : recio::OpenStatus::Old, recio::Replace::Whole);
 
   Matrix LU;

@@ -15,10 +15,6 @@ inline constexpr int kExitStop = 1;      // the program's own stop (" STOP: DRAV
 inline constexpr int kExitFatal = 2;     // fatal error report on standard error
 inline constexpr int kExitNoMatrix = 3;  // the matrix could not be allocated
 
-// Numbers the equations: LOC(k,1) = node, LOC(k,2) = direction of each free degree of freedom,
-// node by node and direction by direction. W.LOC must hold NEQ rows.
-void LOCARRAY(const COMPAR& c, WorkArrays& W);
-
 // The threads a run may use: DRAV_THREADS when it holds a count from 1 to 1024, else the cores
 // of the machine. With 1 the stiffness report and the factorization run one after the other.
 int run_threads();

@@ -1,9 +1,11 @@
-// Reading the model files into the work arrays, and the equation numbering.
+// Reading the model files into the work arrays (names, units, layouts and the equation
+// numbering: driver/model_files.h).
 #pragma once
 
 #include <cstdint>
 
 #include "params/compar.h"
+#include "params/model_files.h"
 #include "params/work.h"
 
 namespace drav {
@@ -23,8 +25,5 @@ void read_nei(const COMPAR& c, WorkArrays& W);
 void read_x0(const COMPAR& c, WorkArrays& W);
 // el.unf (unit 2, direct access): one record per element into V, VMOD, YY, T, IND, AL0.
 void read_el(const COMPAR& c, WorkArrays& W);
-
-// The number of free degrees of freedom that LOCARRAY numbers.
-int64_t count_free_dofs(const COMPAR& c);
 
 }  // namespace drav

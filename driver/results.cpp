@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "params/model_files.h"
 #include "params/width.h"
 #include "recio/listout.h"
 #include "recio/text_edit.h"
@@ -20,7 +21,7 @@ void write_matrix_rows(const Factorization& F, recio::SeqWriter& out) {
 }
 
 void write_order(const ZArray<int32_t>& IORD, int32_t NEQ) {
-  recio::TextFileOut f(7, "order.dat", recio::TextFileOut::Access::Sequential,
+  recio::TextFileOut f(kOrderFile.unit, kOrderFile.name, recio::TextFileOut::Access::Sequential,
                        recio::OpenStatus::Unknown, recio::Replace::Whole);
   recio::ListWriter w;
   for (int32_t k = 0; k < NEQ; ++k) w.item(IORD[k]);
@@ -29,7 +30,7 @@ void write_order(const ZArray<int32_t>& IORD, int32_t NEQ) {
 }
 
 void write_status(int32_t ISTAT) {
-  recio::TextFileOut f(3, "drav0.dat", recio::TextFileOut::Access::Sequential,
+  recio::TextFileOut f(kStatusFile.unit, kStatusFile.name, recio::TextFileOut::Access::Sequential,
                        recio::OpenStatus::Unknown, recio::Replace::Whole);
   recio::ListWriter().item(ISTAT).write_to(f);
   f.close();
@@ -72,7 +73,7 @@ std::vector<std::string> singular_lines(bool romanian, int32_t ITER, int32_t NOD
 
 void report_singular(const COMPAR& c, const RunHeader& h, const WorkArrays& W, int32_t KSTEP,
                      recio::TextSink& console) {
-  recio::TextFileOut rep(1, c.report_path(), recio::TextFileOut::Access::Append);
+  recio::TextFileOut rep(kReportUnit, c.report_path(), recio::TextFileOut::Access::Append);
   write_title_block(h, rep);
   const int32_t NODE = W.loc_node(KSTEP);
   const char CDIR = direction_label(W.loc_dir(KSTEP), c.NDOFN);

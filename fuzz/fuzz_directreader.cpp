@@ -24,9 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* ops = data + 3;
   const std::string_view file(reinterpret_cast<const char*>(ops + 3 * nreads),
                               size - 3 - 3 * nreads);
-  const auto& dir = fuzz::ScratchDir::get();
+  const auto& dir = fuzz::scratch_dir();
   const std::string path = dir.file("el.unf");
-  fuzz::write_bytes(path, file);
+  fuzz::write_file(path, file);
   const auto fsize = static_cast<int64_t>(file.size());
 
   try {

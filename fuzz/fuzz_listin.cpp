@@ -34,9 +34,9 @@ void check_item(drav::recio::ListRead& r, T sentinel) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace drav;
-  const auto& dir = fuzz::ScratchDir::get();
+  const auto& dir = fuzz::scratch_dir();
   const std::string path = dir.file("list.txt");
-  fuzz::write_bytes(path, {reinterpret_cast<const char*>(data), size});
+  fuzz::write_file(path, {reinterpret_cast<const char*>(data), size});
   try {
     recio::TextFileIn in(2, path);
     for (const char* stmt : kStatements) {

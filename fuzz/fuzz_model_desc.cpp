@@ -11,9 +11,10 @@
 
 #include "fuzz/harness.h"
 #include "params/compar.h"
+#include "params/model_files.h"
 #include "params/rcom.h"
-#include "tools/lib/model_desc.h"
-#include "tools/lib/model_files.h"
+#include "tools/mkmodel/model_desc.h"
+#include "tools/mkmodel/model_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace drav;
@@ -44,12 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(static_cast<int64_t>(m.NEI.size()) == int64_t{m.NNODE} * m.NEMAX);
   for (int32_t e = 1; e <= m.NUMEL; ++e) {
     FUZZ_CHECK(static_cast<int64_t>(tools::el_record(m, e).size()) <=
-               int64_t{4} * tools::el_record_units(m.NDOFN));
+               int64_t{4} * ElRecord::units(m.NDOFN));
   }
 
-  const auto& dir = fuzz::ScratchDir::get();
+  const auto& dir = fuzz::scratch_dir();
   const std::string path = dir.file("COMZOR.DAT");
-  fuzz::write_bytes(path, tools::comzor_text(m));
+  fuzz::write_file(path, tools::comzor_text(m));
   COMPAR c;
   try {
     RCOM(c, 2, path);

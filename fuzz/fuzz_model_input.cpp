@@ -50,7 +50,7 @@ std::string read_bytes(const char* name) {
   return bytes;
 }
 
-bool any_scratch_file(const drav::fuzz::ScratchDir& dir) {
+bool any_scratch_file(const drav::testing::TempDir& dir) {
   for (const std::string& n : dir.names()) {
     if (n.size() > 9 && n.compare(n.size() - 9, 9, ".drav-new") == 0) return true;
   }
@@ -69,13 +69,13 @@ bool within_limits(const drav::fuzz::Sizes& s) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace drav;
-  const auto& dir = fuzz::ScratchDir::get();
+  const auto& dir = fuzz::scratch_dir();
   // The run works in the current directory; the fuzzer's own paths are relative to the one
   // it started in, so that is restored afterwards.
   const fuzz::InDir in_dir(dir.path());
   dir.clear();
   const auto parts = fuzz::split_parts({reinterpret_cast<const char*>(data), size}, 5);
-  for (size_t i = 0; i < parts.size(); ++i) fuzz::write_bytes(kNames[i], parts[i]);
+  for (size_t i = 0; i < parts.size(); ++i) fuzz::write_file(kNames[i], parts[i]);
 
   if (auto s = fuzz::peek_sizes("COMZOR.DAT"); s && !within_limits(*s)) return 0;
   {

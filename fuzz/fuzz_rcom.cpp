@@ -16,9 +16,9 @@ constexpr int64_t kMaxSupportEntries = int64_t{1} << 22;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace drav;
-  const auto& dir = fuzz::ScratchDir::get();
+  const auto& dir = fuzz::scratch_dir();
   const std::string path = dir.file("COMZOR.DAT");
-  fuzz::write_bytes(path, {reinterpret_cast<const char*>(data), size});
+  fuzz::write_file(path, {reinterpret_cast<const char*>(data), size});
   if (auto s = fuzz::peek_sizes(path)) {
     if (fuzz::nonneg(s->NNODE) * fuzz::nonneg(s->NDOFN) > kMaxSupportEntries) return 0;
   }

@@ -80,9 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t nops = std::min<size_t>(data[0] % 8 + 1, size - 1);
   const uint8_t* ops = data + 1;
   const std::string_view file(reinterpret_cast<const char*>(data + 1 + nops), size - 1 - nops);
-  const auto& dir = fuzz::ScratchDir::get();
+  const auto& dir = fuzz::scratch_dir();
   const std::string path = dir.file("seq.UNF");
-  fuzz::write_bytes(path, file);
+  fuzz::write_file(path, file);
 
   recio::SeqReader rd(2, path);
   int64_t pos = 0;

@@ -1,5 +1,6 @@
-// Shared pieces of the fuzz targets: a scratch directory of the process, files written into
-// it, and the splitting of one input into the several files a target needs.
+// Shared pieces of the fuzz targets: a scratch directory of the process (tests/support, as the
+// tests have it), files written into it, and the splitting of one input into the several files a
+// target needs.
 //
 // Every target defines LLVMFuzzerTestOneInput. A fatal report (recio::FatalError, or the
 // builder's DescriptionError) is the expected answer to bad input and is caught there;
@@ -7,10 +8,6 @@
 // targets' own end in abort() through FUZZ_CHECK, so that both the fuzzer and the corpus
 // replayer stop on them.
 #pragma once
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +22,7 @@
 #include "recio/fatal.h"
 #include "recio/listin.h"
 #include "recio/textio.h"
+#include "tests/support/scratch.h"
 
 #define FUZZ_CHECK(cond)                                                            \
   do {                                                                              \
@@ -37,78 +35,14 @@
 namespace drav::fuzz {
 
 // A directory of its own for this process, removed with its files at a normal exit.
-class ScratchDir {
- public:
-  static ScratchDir& get() {
-    static ScratchDir d;
-    return d;
-  }
-  const std::string& path() const { return path_; }
-  std::string file(std::string_view name) const { return path_ + "/" + std::string(name); }
-
-  // The names of the files in it.
-  std::vector<std::string> names() const {
-    std::vector<std::string> names;
-    DIR* d = ::opendir(path_.c_str());
-    if (d == nullptr) return names;
-    while (dirent* e = ::readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    ::closedir(d);
-    return names;
-  }
-
-  // Removes every file the last input left (the programs write only plain files).
-  void clear() const {
-    for (const auto& n : names()) ::unlink(file(n).c_str());
-  }
-
- private:
-  ScratchDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/drav-fuzz-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (::mkdtemp(buf.data()) == nullptr) {
-      std::perror("mkdtemp");
-      std::abort();
-    }
-    path_ = buf.data();
-  }
-  ~ScratchDir() {
-    clear();
-    ::rmdir(path_.c_str());
-  }
-  std::string path_;
-};
-
-// Works in `path` for the lifetime of the object.
-class InDir {
- public:
-  explicit InDir(const std::string& path) : old_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-    FUZZ_CHECK(old_ >= 0 && ::chdir(path.c_str()) == 0);
-  }
-  ~InDir() {
-    FUZZ_CHECK(::fchdir(old_) == 0);
-    ::close(old_);
-  }
-  InDir(const InDir&) = delete;
-  InDir& operator=(const InDir&) = delete;
-
- private:
-  int old_;
-};
-
-inline void write_bytes(const std::string& path, std::string_view bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  FUZZ_CHECK(f != nullptr);
-  FUZZ_CHECK(bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
-  FUZZ_CHECK(std::fclose(f) == 0);
+inline const testing::TempDir& scratch_dir() {
+  static const testing::TempDir d("drav-fuzz");
+  return d;
 }
 
-// The parts of an input separated by kSeparator; at most `max_parts` (the last takes the rest).
+using testing::InDir;
+using testing::write_file;
+
 inline constexpr std::string_view kSeparator = "\n@@@@\n";
 inline std::vector<std::string_view> split_parts(std::string_view in, size_t max_parts) {
   std::vector<std::string_view> parts;

@@ -28,10 +28,10 @@ void read_support(recio::TextFileIn& in, COMPAR& c, ZArray<T>& a, int32_t& K, co
   recio::ListRead r(in);
   r.item(K);
   if (K < 1 || K > c.NNODE) {
-    recio::fail(in.path() + ", unit " + std::to_string(in.unit()) + ", line " +
-                std::to_string(in.line_number()) + ": " + kind + " support record " +
-                std::to_string(ordinal) + " names node " + std::to_string(K) + ", outside 1.." +
-                std::to_string(c.NNODE));
+    recio::fail_at(in.path(), in.unit(), "line " + std::to_string(in.line_number()),
+                   std::string(kind) + " support record " + std::to_string(ordinal) +
+                       " names node " + std::to_string(K) + ", outside 1.." +
+                       std::to_string(c.NNODE));
   }
   // Entries the record does not supply (null values, or after "/") keep what they held.
   for (int32_t d = 1; d <= c.NDOFN && !r.slashed(); ++d) r.item(a[c.sup_index(K, d)]);

@@ -42,4 +42,19 @@ void fail(std::string_view message) {
   throw FatalError(std::string(message));
 }
 
+std::string file_place(std::string_view file, int unit, std::string_view where) {
+  std::string m(file);
+  m.append(", unit ");
+  m.append(std::to_string(unit));
+  if (!where.empty()) {
+    m.append(", ");
+    m.append(where);
+  }
+  return m;
+}
+
+void fail_at(std::string_view file, int unit, std::string_view where, std::string_view what) {
+  fail(file_place(file, unit, where) + ": " + std::string(what));
+}
+
 }  // namespace drav::recio

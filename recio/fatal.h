@@ -53,4 +53,13 @@ struct Status;
 // A failure without a unit (allocation, or a check of the program's own).
 [[noreturn]] void fail(std::string_view message);
 
+// Where a check of the program's own found a file wrong, in the one order every detail text
+// of ours uses: the file, its unit, then the line or record when there is one ("nei.UNF,
+// unit 2", "COMZOR.DAT, unit 2, line 4"). The value that is wrong follows after ": ".
+std::string file_place(std::string_view file, int unit, std::string_view where = {});
+
+// fail() with file_place(file, unit, where) + ": " + what.
+[[noreturn]] void fail_at(std::string_view file, int unit, std::string_view where,
+                          std::string_view what);
+
 }  // namespace drav::recio

@@ -21,9 +21,9 @@
 #include "params/compar.h"
 #include "params/work.h"
 #include "recio/textio.h"
-#include "tools/lib/audit_model.h"
-#include "tools/lib/model_desc.h"
-#include "tools/lib/model_files.h"
+#include "tools/audit/audit_model.h"
+#include "tools/mkmodel/model_desc.h"
+#include "tools/mkmodel/model_files.h"
 
 extern "C" void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv,
                         int* info);

@@ -16,9 +16,10 @@
 #include <vector>
 
 #include "assembly/genlu.h"
-#include "literal_generation.h"
-#include "model.h"
+#include "assembly/stiffness_report.h"
 #include "recio/textio.h"
+#include "support/literal_generation.h"
+#include "support/model_fixture.h"
 
 namespace drav {
 namespace {

@@ -1,11 +1,12 @@
 // The element contribution AA and the support test ELASTIC on small hand-built models.
+#include "assembly/element.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "assembly/genlu.h"
-#include "model.h"
+#include "support/model_fixture.h"
 
 namespace drav {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "run_support.h"
-#include "tempdir.h"
+#include "support/scratch.h"
 
 // Child processes are started, limited and killed with the POSIX calls.
 #ifndef _WIN32
@@ -120,12 +120,12 @@ TEST_F(Interrupted, EveryStopAndFatalErrorLeavesEarlierResultsAndAFailureStatus)
        "drav: file not found, unit 2, file COMZOR.DAT\r\n"},
       {"first group refused",
        [](Interrupted& t) {
-         write_file(t.path("COMZOR.DAT"), comzor_text("70000 0 0 1 0 70000 1", 0));
+         write_file(t.path("COMZOR.DAT"), comzor_text(70000, 1, 0, 70000, 1, 0));
        },
        1, "  * Allocation Error: NEI,NF,A0,S0\r\n STOP: DRAV\r\n"},
       {"second group refused",
        [](Interrupted& t) {
-         write_file(t.path("COMZOR.DAT"), comzor_text("1 0 0 300000000 2 1 1", 2));
+         write_file(t.path("COMZOR.DAT"), comzor_text(1, 300000000, 2, 1, 1, 2));
        },
        1, "  * Eroare alocare:V,VMOD,YY,T,IND,AL0\r\n STOP: DRAV\r\n"},
       {"model file missing", [](Interrupted& t) { fs::remove(t.path("x0.UNF")); }, 2,
@@ -211,7 +211,7 @@ TEST_F(Interrupted, AKillAtAnyMomentLeavesEarlierOrNewFilesAndNoSuccess) {
       {"singular matrix", kSingularModel, none, 0, false},
       {"a stop", kNewModel,
        [](Interrupted& t) {
-         write_file(t.path("COMZOR.DAT"), comzor_text("70000 0 0 1 0 70000 1", 0));
+         write_file(t.path("COMZOR.DAT"), comzor_text(70000, 1, 0, 70000, 1, 0));
        },
        1, false},
       {"an early fatal error", kNewModel,

@@ -13,7 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "tempdir.h"
+#include "support/scratch.h"
+#include "tools/mkmodel/model_files.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -27,12 +28,23 @@
 
 namespace drav::testing {
 
-// A COMZOR.DAT with the given first line (NNODE NBLK NSPR NUMEL NDOFN NEMAX NBAND) and NEQ,
-// without supports; the values the program does not use hold zeros.
-inline std::string comzor_text(const std::string& step1, int neq) {
-  return step1 + "\r\n0 0 0 0 0\r\n" + "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" +
-         "0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" + "0 0 0 0 0 0\r\n" +
-         std::to_string(neq) + "\r\n0 0 0 0 0 0 1\r\nmodel\r\nreport.txt\r\n\r\n\r\n\r\n\r\nE\r\n";
+// A COMZOR.DAT of the given sizes (NNODE, NUMEL, NDOFN, NEMAX, NBAND) and NEQ, without
+// supports, as the model builder writes it (the values the program does not use are zeros).
+inline std::string comzor_text(int32_t nnode, int32_t numel, int32_t ndofn, int32_t nemax,
+                               int32_t nband, int32_t neq) {
+  tools::ModelFiles m;
+  m.NNODE = nnode;
+  m.NUMEL = numel;
+  m.NDOFN = ndofn;
+  m.NEMAX = nemax;
+  m.NBAND = nband;
+  m.NEQ = neq;
+  m.fixed.assign(static_cast<size_t>(int64_t{nnode} * ndofn), 0);
+  m.spring.assign(m.fixed.size(), 0.0f);
+  m.STR1 = "model";
+  m.REPFIL = "report.txt";
+  m.LANG = "E";
+  return tools::comzor_text(m);
 }
 
 // The files a run leaves for the next program of the suite (iteration 2 on: AA.UNF).

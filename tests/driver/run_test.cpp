@@ -15,14 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "assembly/literal_generation.h"
+#include "assembly/stiffness_report.h"
 #include "driver/model_input.h"
 #include "factor/reference/ludecomp.h"
 #include "params/rcom.h"
 #include "recio/textio.h"
 #include "run_support.h"
-#include "support/program_run.h"
-#include "tempdir.h"
+#include "support/literal_generation.h"
+#include "support/run_command.h"
+#include "support/scratch.h"
 
 // The sanitizers' allocator maps large blocks without asking whether the system could ever
 // provide them, and ends the process itself where it cannot: a refusal the program sees and
@@ -42,10 +43,7 @@ using testing::read_file;
 using testing::TempDir;
 using testing::write_file;
 
-struct RunResult {
-  int status = -1;
-  std::string out, err;
-};
+using RunResult = testing::CommandResult;
 
 class Run : public ::testing::Test {
  protected:
@@ -81,17 +79,12 @@ class Run : public ::testing::Test {
   // `env` is a variable set for the run, e.g. "DRAV_THREADS=1".
   RunResult run(const std::string& env = "") {
     std::filesystem::create_directories(dir);
-    const std::string out = (tmp.path() / "stdout").string();
-    const std::string err = (tmp.path() / "stderr").string();
     testing::EnvList vars;
     if (const size_t eq = env.find('='); eq != std::string::npos) {
       vars.emplace_back(env.substr(0, eq), env.substr(eq + 1));
     }
-    RunResult r;
-    r.status = testing::run_program({DRAV_EXE}, dir.string(), out, err, vars);
-    r.out = read_file(out);
-    r.err = read_file(err);
-    return r;
+    return testing::run_command(dir, testing::shell_quote(DRAV_EXE), (tmp.path() / "drav").string(),
+                                vars);
   }
 };
 
@@ -285,14 +278,14 @@ using testing::comzor_text;
 TEST_F(Run, WorkArraysThatCannotBeHadStopTheRun) {
   std::filesystem::create_directories(dir);
   // Group 1: NEI would need 70000 * 70000 * 4 bytes, more than 32 bits can count.
-  write_file(path("COMZOR.DAT"), comzor_text("70000 0 0 1 0 70000 1", 0));
+  write_file(path("COMZOR.DAT"), comzor_text(70000, 1, 0, 70000, 1, 0));
   RunResult r = run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "  * Allocation Error: NEI,NF,A0,S0\r\n STOP: DRAV\r\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(file("drav0.dat"), kFailedStatus);
   // Group 2: V would need 300 000 000 * 2 * 8 bytes.
-  write_file(path("COMZOR.DAT"), comzor_text("1 0 0 300000000 2 1 1", 2));
+  write_file(path("COMZOR.DAT"), comzor_text(1, 300000000, 2, 1, 1, 2));
   r = run();
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "  * Eroare alocare:V,VMOD,YY,T,IND,AL0\r\n STOP: DRAV\r\n");

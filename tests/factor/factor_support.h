@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <limits>
 #include <random>
 #include <string>
@@ -14,6 +12,7 @@
 
 #include "params/compar.h"
 #include "params/work.h"
+#include "support/scratch.h"
 
 namespace drav::testing_factor {
 
@@ -23,37 +22,9 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // A matrix as rows from 0.
 using Dense = std::vector<std::vector<double>>;
 
-// A fresh directory under the system's temporary directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    const std::filesystem::path p = std::filesystem::temp_directory_path() /
-                                    ("drav-factor-" + std::to_string(rd()) + std::to_string(rd()));
-    if (std::filesystem::create_directory(p)) path_ = p.string();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void write_bytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
+using testing::read_file;
+using testing::TempDir;
+using testing::write_file;
 
 // A parameter block whose report file path is `path` (blank-padded as read from its line).
 inline COMPAR with_report(const std::string& path) {
@@ -120,8 +91,8 @@ class TwoReports {
   }
   const COMPAR& literal() const { return lit_; }
   const COMPAR& tested() const { return new_; }
-  std::string literal_text() const { return read_bytes(lit_path_); }
-  std::string tested_text() const { return read_bytes(new_path_); }
+  std::string literal_text() const { return read_file(lit_path_); }
+  std::string tested_text() const { return read_file(new_path_); }
 
  private:
   TempDir dir_;

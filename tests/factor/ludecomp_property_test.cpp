@@ -20,7 +20,7 @@ namespace {
 
 using testing_factor::bits;
 using testing_factor::copy_matrix;
-using testing_factor::read_bytes;
+using testing_factor::read_file;
 using testing_factor::TempDir;
 using testing_factor::with_report;
 
@@ -197,7 +197,7 @@ TEST(LudecompProperty, AgreesWithTextbookEliminationAndReproducesTheMatrix) {
   EXPECT_GT(late_failures, 10);
   EXPECT_GT(successes, 200);
   EXPECT_GT(exchanged, 100);
-  EXPECT_EQ(read_bytes(rep1), read_bytes(rep2));
+  EXPECT_EQ(read_file(rep1), read_file(rep2));
 }
 
 }  // namespace

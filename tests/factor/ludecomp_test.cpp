@@ -15,11 +15,11 @@ namespace drav {
 namespace {
 
 using testing_factor::make_matrix;
-using testing_factor::read_bytes;
+using testing_factor::read_file;
 using testing_factor::same_bits;
 using testing_factor::TempDir;
 using testing_factor::with_report;
-using testing_factor::write_bytes;
+using testing_factor::write_file;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -33,14 +33,14 @@ struct Outcome {
 Outcome factor(Matrix& a, int32_t n, const char* earlier = nullptr) {
   TempDir dir;
   const std::string rep = dir.file("report.txt");
-  if (earlier != nullptr) write_bytes(rep, earlier);
+  if (earlier != nullptr) write_file(rep, earlier);
   const COMPAR c = with_report(rep);
   recio::StringSink console;
   Outcome r;
   r.iord.assign(n > 0 ? n : 1, -7);
   LUDECOMP(a, n, r.iord.data(), r.ierr, r.kstep, c, console);
   r.console = console.text();
-  r.report = recio::file_exists(rep) ? read_bytes(rep) : std::string("<no file>");
+  r.report = recio::file_exists(rep) ? read_file(rep) : std::string("<no file>");
   return r;
 }
 
@@ -192,7 +192,7 @@ TEST(Ludecomp, DirectVariantWritesTheSameFailure) {
   EXPECT_EQ(e1, e2);
   EXPECT_EQ(k1, k2);
   EXPECT_TRUE(same_bits(a, b, 3));
-  EXPECT_EQ(read_bytes(dir.file("a.txt")), read_bytes(dir.file("b.txt")));
+  EXPECT_EQ(read_file(dir.file("a.txt")), read_file(dir.file("b.txt")));
 }
 
 }  // namespace

@@ -1,35 +1,23 @@
 #include "params/rcom.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "recio/fatal.h"
+#include "support/scratch.h"
 
 namespace drav {
 namespace {
 
 namespace fs = std::filesystem;
 
-class RcomTest : public testing::Test {
+class RcomTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    static std::atomic<int> seq{0};
-    dir_ = fs::temp_directory_path() /
-           ("drav-rcom-" + std::to_string(::getpid()) + "-" + std::to_string(seq++));
-    fs::create_directories(dir_);
-    path_ = (dir_ / "COMZOR.DAT").string();
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  void write(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
+  void write(const std::string& bytes) { drav::testing::write_file(path_, bytes); }
   // Reads `bytes` as COMZOR.DAT; returns the fatal report, or "" when there is none.
   std::string run(const std::string& bytes, COMPAR& c) {
     write(bytes);
@@ -41,8 +29,9 @@ class RcomTest : public testing::Test {
     return "";
   }
 
-  fs::path dir_;
-  std::string path_;
+  const drav::testing::TempDir tmp_{"drav-rcom"};
+  const fs::path dir_ = tmp_.path();
+  const std::string path_ = tmp_.file("COMZOR.DAT");
 };
 
 // The part of the file after the support records, one step per line.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -13,6 +12,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "support/scratch.h"
 
 namespace drav::recio {
 namespace {
@@ -54,13 +55,6 @@ Bytes seq_bytes(size_t n, unsigned char first) {
 
 class BinRec : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("binrec-" + std::to_string(rd()) + std::to_string(rd()));
-    ASSERT_TRUE(fs::create_directory(dir_)) << dir_;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::string file(const std::string& name) const { return (dir_ / name).string(); }
   void put(const std::string& path, const Bytes& b) const {
     std::ofstream(path, std::ios::binary)
@@ -71,7 +65,8 @@ class BinRec : public ::testing::Test {
     return Bytes(std::istreambuf_iterator<char>(in), {});
   }
 
-  fs::path dir_;
+  const drav::testing::TempDir tmp_{"drav-binrec"};
+  const fs::path dir_ = tmp_.path();
 };
 
 TEST_F(BinRec, SequentialFramingByteForByte) {

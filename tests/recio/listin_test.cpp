@@ -1,9 +1,7 @@
 #include "recio/listin.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -15,6 +13,7 @@
 
 #include "recio/fatal.h"
 #include "recio/textio.h"
+#include "support/scratch.h"
 
 namespace drav::recio {
 namespace {
@@ -25,12 +24,8 @@ namespace fs = std::filesystem;
 // none. The file's path is returned through `path`.
 std::string with_file(const std::string& bytes, const std::function<void(TextFileIn&)>& body,
                       std::string* path = nullptr) {
-  static std::atomic<int> seq{0};
-  fs::path dir = fs::temp_directory_path() /
-                 ("drav-listin-" + std::to_string(::getpid()) + "-" + std::to_string(seq++));
-  fs::create_directories(dir);
-  std::string p = (dir / "in.dat").string();
-  std::ofstream(p, std::ios::binary) << bytes;
+  const drav::testing::TempDir dir("drav-listin");
+  const std::string p = dir.write("in.dat", bytes);
   if (path != nullptr) *path = p;
   std::string msg;
   try {
@@ -39,8 +34,6 @@ std::string with_file(const std::string& bytes, const std::function<void(TextFil
   } catch (const FatalError& e) {
     msg = e.what();
   }
-  std::error_code ec;
-  fs::remove_all(dir, ec);
   return msg;
 }
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "driver/tempdir.h"
+#include "support/scratch.h"
 
 namespace drav::recio::os {
 namespace {

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/tempdir.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"
 #include "recio/textio.h"
+#include "support/scratch.h"
 
 namespace drav::recio {
 namespace {

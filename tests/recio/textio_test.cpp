@@ -1,10 +1,8 @@
 #include "recio/textio.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,50 +10,16 @@
 #include <vector>
 
 #include "recio/fatal.h"
+#include "support/fatal_text.h"
+#include "support/scratch.h"
 
 namespace drav::recio {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory under the system's temporary directory, removed with its content.
-class TempDir {
- public:
-  TempDir() {
-    static std::atomic<int> seq{0};
-    dir_ = fs::temp_directory_path() /
-           ("drav-textio-" + std::to_string(::getpid()) + "-" + std::to_string(seq++));
-    fs::create_directories(dir_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string write(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
-    return path(name);
-  }
-  std::string read(const std::string& name) const {
-    std::ifstream f(path(name), std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
-
- private:
-  fs::path dir_;
-};
-
-template <class F>
-std::string fatal_text(F&& f) {
-  try {
-    f();
-  } catch (const FatalError& e) {
-    return e.what();
-  }
-  return "(no failure)";
-}
+using drav::testing::fatal_text;
+using drav::testing::TempDir;
 
 TEST(FatalTest, MessageForm) {
   EXPECT_EQ(io_message(kOpenFailure, 3, "AA.UNF"), "open failure, unit 3, file AA.UNF");
@@ -65,6 +29,13 @@ TEST(FatalTest, MessageForm) {
             "end-of-file during read, unit 11, file temp.dat");
   EXPECT_EQ(fatal_text([] { fail(kSizeOverflow); }),
             "Cannot allocate array - overflow on array size calculation.");
+  // Our own checks on a file: the file, its unit, the line or record, then the value.
+  EXPECT_EQ(file_place("nei.UNF", 2), "nei.UNF, unit 2");
+  EXPECT_EQ(file_place("COMZOR.DAT", 2, "line 4"), "COMZOR.DAT, unit 2, line 4");
+  EXPECT_EQ(fatal_text([] { fail_at("el.unf", 2, "record 3", "IND is 7"); }),
+            "el.unf, unit 2, record 3: IND is 7");
+  EXPECT_EQ(fatal_text([] { fail_at("nei.UNF", 2, {}, "node 1, slot 2 names element 9"); }),
+            "nei.UNF, unit 2: node 1, slot 2 names element 9");
 }
 
 TEST(TextFileInTest, LineEnds) {
@@ -125,9 +96,9 @@ TEST(TextFileInTest, ReadAPadsCutsAndReportsEnd) {
 
 TEST(TextFileInTest, OpenFailures) {
   TempDir t;
-  EXPECT_EQ(fatal_text([&] { TextFileIn in(11, t.path("temp.dat")); }),
-            "file not found, unit 11, file " + t.path("temp.dat"));
-  std::string dir = t.path("sub");
+  EXPECT_EQ(fatal_text([&] { TextFileIn in(11, t.file("temp.dat")); }),
+            "file not found, unit 11, file " + t.file("temp.dat"));
+  std::string dir = t.file("sub");
   fs::create_directory(dir);
   EXPECT_EQ(
       fatal_text([&] { TextFileIn in(11, dir); }).rfind("open failure, unit 11, file " + dir, 0),
@@ -150,9 +121,9 @@ TEST(TextFileOutTest, SequentialKeepsContentUntilFirstWrite) {
   }
   EXPECT_EQ(t.read("r.dat"), "new\r\n\r\n");
   {
-    TextFileOut out(7, t.path("created.dat"));  // status unknown creates
+    TextFileOut out(7, t.file("created.dat"));  // status unknown creates
   }
-  EXPECT_TRUE(file_exists(t.path("created.dat")));
+  EXPECT_TRUE(file_exists(t.file("created.dat")));
   EXPECT_EQ(t.read("created.dat"), "");
 }
 
@@ -170,7 +141,7 @@ TEST(TextFileOutTest, AppendAddsAfterExistingLinesAndCreates) {
     out.close();
   }
   EXPECT_EQ(t.read("rep.txt"), "line 1\r\nline 2\r\n line 3 \r\n");
-  std::string q = t.path("new.txt");
+  std::string q = t.file("new.txt");
   {
     TextFileOut out(1, q, TextFileOut::Access::Append);
     out.put("first");
@@ -211,13 +182,13 @@ TEST(TextFileOutTest, AppendEndsAnUnterminatedLastLineFirst) {
 
 TEST(TextFileOutTest, Failures) {
   TempDir t;
-  std::string missing = t.path("missing.dat");
+  std::string missing = t.file("missing.dat");
   EXPECT_EQ(fatal_text([&] {
               TextFileOut out(3, missing, TextFileOut::Access::Sequential, OpenStatus::Old);
             }),
             "file not found, unit 3, file " + missing);
   EXPECT_FALSE(file_exists(missing));
-  std::string nodir = t.path("no/such/dir.dat");
+  std::string nodir = t.file("no/such/dir.dat");
   EXPECT_EQ(fatal_text([&] {
               TextFileOut out(7, nodir);
             }).rfind("open failure, unit 7, file " + nodir, 0),
@@ -282,10 +253,10 @@ TEST(SinkTest, BlocksOfLinesAreTheSameAsTheirLines) {
   by_blocks(sb);
   EXPECT_EQ(sb.text(), sa.text());
   // The console has no block write of its own: it puts the lines of the block.
-  testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStdout();
   ConsoleSink c;
   c.put_lines("one\r\n\r\ntwo\r\n");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "one\r\n\r\ntwo\r\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "one\r\n\r\ntwo\r\n");
 }
 
 TEST(SinkTest, RecordsEndInCrLf) {
@@ -293,10 +264,10 @@ TEST(SinkTest, RecordsEndInCrLf) {
   s.put("a b ");
   s.put("");
   EXPECT_EQ(s.text(), "a b \r\n\r\n");
-  testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStdout();
   ConsoleSink c;
   c.put(" DRAV");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), " DRAV\r\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), " DRAV\r\n");
 }
 
 }  // namespace

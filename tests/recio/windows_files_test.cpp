@@ -15,10 +15,10 @@
 #include <set>
 #include <string>
 
-#include "../driver/tempdir.h"
 #include "recio/fatal.h"
 #include "recio/out_file.h"
 #include "recio/textio.h"
+#include "support/scratch.h"
 
 namespace drav::recio {
 namespace {

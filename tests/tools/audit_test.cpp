@@ -24,9 +24,9 @@
 #include "recio/fatal.h"
 #include "recio/textio.h"
 #include "tool_runs.h"
-#include "tools/lib/audit_dump.h"
-#include "tools/lib/audit_linalg.h"
-#include "tools/lib/audit_model.h"
+#include "tools/audit/audit_dump.h"
+#include "tools/audit/audit_linalg.h"
+#include "tools/audit/audit_model.h"
 
 namespace fs = std::filesystem;
 using drav::Matrix;
@@ -341,7 +341,7 @@ TEST_F(AuditRun, EveryExamplePassesOrNamesItsSingularUnknown) {
   for (const auto& ex : examples) {
     SCOPED_TRACE(ex.filename().string());
     const fs::path d = build_and_run(ex.stem().string(), ex.string());
-    const std::string status = slurp(d / "drav0.dat");
+    const std::string status = read_file(d / "drav0.dat");
     const Outcome r = check(d);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     if (status == "           0\r\n") {
@@ -370,14 +370,14 @@ TEST_F(AuditRun, EveryExamplePassesOrNamesItsSingularUnknown) {
 
 TEST_F(AuditRun, ExchangedRowsPassAndDamagedResultsFail) {
   const fs::path d = build_text("tri", kTriangle);
-  ASSERT_EQ(slurp(d / "drav0.dat"), "           0\r\n");
+  ASSERT_EQ(read_file(d / "drav0.dat"), "           0\r\n");
   Outcome r = check(d);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out.find("0 rows out of place"), std::string::npos) << r.out;
   EXPECT_LT(field(r.out, "residual"), 1e-14) << r.out;
 
-  const std::string good_matrix = slurp(d / "AA0.UNF");
-  const std::string good_order = slurp(d / "order.dat");
+  const std::string good_matrix = read_file(d / "AA0.UNF");
+  const std::string good_order = read_file(d / "order.dat");
   struct Damage {
     const char* what;
     const char* file;
@@ -406,16 +406,16 @@ TEST_F(AuditRun, ExchangedRowsPassAndDamagedResultsFail) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    write_bytes(d / c.file, c.bytes);
+    write_file(d / c.file, c.bytes);
     r = check(d);
     EXPECT_EQ(r.status, c.status) << r.out << r.err;
     EXPECT_NE((r.out + r.err).find(c.says), std::string::npos) << r.out << r.err;
     if (c.status == 2) {
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
-    write_bytes(d / "AA0.UNF", good_matrix);
-    write_bytes(d / "order.dat", good_order);
-    write_bytes(d / "drav0.dat", "           0\r\n");
+    write_file(d / "AA0.UNF", good_matrix);
+    write_file(d / "order.dat", good_order);
+    write_file(d / "drav0.dat", "           0\r\n");
   }
   EXPECT_EQ(check(d).status, 0);
 
@@ -423,7 +423,7 @@ TEST_F(AuditRun, ExchangedRowsPassAndDamagedResultsFail) {
   std::string swapped = good_order;
   std::vector<int32_t> iord = parse_integers(7, "order.dat", good_order);
   std::swap(iord[0], iord[2]);
-  write_bytes(d / "order.dat", free_format_integers(iord));
+  write_file(d / "order.dat", free_format_integers(iord));
   r = check(d);
   EXPECT_EQ(r.status, 1) << r.out;
 
@@ -434,8 +434,8 @@ TEST_F(AuditRun, ExchangedRowsPassAndDamagedResultsFail) {
   EXPECT_EQ(r.err, "drav-audit: " + d.string() + ": file not found, unit 7, file order.dat\n");
   EXPECT_EQ(check(dir_ / "nowhere").status, 2);
   // A loose tolerance lets a damaged value through.
-  write_bytes(d / "order.dat", good_order);
-  write_bytes(d / "AA0.UNF", one_value);
+  write_file(d / "order.dat", good_order);
+  write_file(d / "AA0.UNF", one_value);
   EXPECT_EQ(check(d, " --tol 1").status, 0);
   EXPECT_EQ(check(d, " --tol x").status, 2);
 }
@@ -448,7 +448,7 @@ TEST_F(AuditRun, LaterIterationChecksAaUnf) {
   ASSERT_EQ(
       run_in(dir_, std::string(DRAV_MKMODEL_EXE) + " " + quote(p) + " " + quote(d.string())).status,
       0);
-  write_bytes(d / "AA.UNF", "");  // the program opens it as an existing file
+  write_file(d / "AA.UNF", "");  // the program opens it as an existing file
   ASSERT_EQ(run_in(d, DRAV_EXE).status, 0);
   const Outcome r = check(d);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -458,9 +458,9 @@ TEST_F(AuditRun, LaterIterationChecksAaUnf) {
 
 TEST_F(AuditRun, SingularRunNamesNodeDirectionAndElements) {
   const fs::path d = build_text("line", kCollinear);
-  ASSERT_EQ(slurp(d / "drav0.dat"), "          -1\r\n");
+  ASSERT_EQ(read_file(d / "drav0.dat"), "          -1\r\n");
   EXPECT_NE(drav_.out.find(" ** NODE: 2,   DIRECTION: Y"), std::string::npos) << drav_.out;
-  const std::string report_before = slurp(d / "report.txt");
+  const std::string report_before = read_file(d / "report.txt");
   const Outcome r = check(d);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("singular: the factorization stops at step 2"), std::string::npos) << r.out;
@@ -470,7 +470,7 @@ TEST_F(AuditRun, SingularRunNamesNodeDirectionAndElements) {
   EXPECT_NE(r.out.find("element 2: nodes 2 - 3, IND = 0"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("element 3"), std::string::npos) << r.out;
   // The repeated factorization leaves the run's report file alone.
-  EXPECT_EQ(slurp(d / "report.txt"), report_before);
+  EXPECT_EQ(read_file(d / "report.txt"), report_before);
 
   // The listing of the element file takes NDOFN from the COMZOR.DAT beside it.
   const Outcome el =

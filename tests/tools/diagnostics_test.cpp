@@ -20,10 +20,10 @@
 #include "params/work.h"
 #include "recio/binrec.h"
 #include "tool_runs.h"
-#include "tools/lib/audit_geometry.h"
-#include "tools/lib/audit_model.h"
-#include "tools/lib/json_out.h"
-#include "tools/lib/svg_out.h"
+#include "tools/audit/audit_geometry.h"
+#include "tools/audit/audit_model.h"
+#include "tools/audit/json_out.h"
+#include "tools/audit/svg_out.h"
 
 namespace fs = std::filesystem;
 using namespace drav::tooltest;
@@ -300,7 +300,7 @@ TEST_F(Diagnostics, OptionsStatusesAndRegularRuns) {
     EXPECT_NE(r.err.find(b.says), std::string::npos) << b.args << ": " << r.err;
   }
   // A status that the model does not give, and a missing model file.
-  write_bytes(sq / "drav0.dat", "           0\r\n");
+  write_file(sq / "drav0.dat", "           0\r\n");
   Outcome r = audit("mechanism " + quote(sq.string()));
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("drav0.dat holds 0, but the rebuilt matrix is singular"), std::string::npos);
@@ -357,7 +357,7 @@ TEST_F(Diagnostics, PicturesAreWellFormedAndRender) {
   }
   for (const auto& [name, d] : runs) {
     SCOPED_TRACE(name);
-    const bool singular = slurp(d / "drav0.dat") == "          -1\r\n";
+    const bool singular = read_file(d / "drav0.dat") == "          -1\r\n";
     Outcome r = audit("draw " + quote(d.string()));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("wrote " + (d / "model.svg").string() + "\n"), std::string::npos) << r.out;
@@ -368,7 +368,8 @@ TEST_F(Diagnostics, PicturesAreWellFormedAndRender) {
               name == "free_part");
     r = audit("spy " + quote(d.string()) + " -o " + quote(name + "-spy.svg"));
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string model = slurp(d / "model.svg"), spy = slurp(dir_ / (name + "-spy.svg"));
+    const std::string model = read_file(d / "model.svg"),
+                      spy = read_file(dir_ / (name + "-spy.svg"));
     // The singular node ringed, a panel per motion; the factors drawn for finished runs only.
     EXPECT_EQ(model.find("<g id=\"failing-node\">") != std::string::npos, singular);
     EXPECT_EQ(model.find("<g id=\"motion-1\">") != std::string::npos, singular);
@@ -383,19 +384,19 @@ TEST_F(Diagnostics, PicturesAreWellFormedAndRender) {
             std::system((rsvg + " " + quote(svg.string()) + " -o " + quote(png.string())).c_str()),
             0)
             << svg;
-        const std::string bytes = slurp(png);
+        const std::string bytes = read_file(png);
         EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << svg;
       }
     }
   }
   // Vectors that do not close a loop are noted, and the picture is still drawn.
   const fs::path tri = build_text("bent", kTriangleHeld);
-  std::string el = slurp(tri / "el.unf");
+  std::string el = read_file(tri / "el.unf");
   double v0;
   std::memcpy(&v0, el.data() + 2 * 288, 8);  // element 3: V(1)
   v0 += 0.5;
   std::memcpy(el.data() + 2 * 288, &v0, 8);
-  write_bytes(tri / "el.unf", el);
+  write_file(tri / "el.unf", el);
   const Outcome r = audit("draw " + quote(tri.string()) + " -o bent.svg");
   EXPECT_EQ(r.status, 0) << r.err;
   // Which element of the loop is named depends on the walk.
@@ -412,7 +413,7 @@ TEST_F(Diagnostics, SpyGathersEntriesIntoCellsAndMarksTheBand) {
       build_and_run("plane", std::string(DRAV_SOURCE_DIR) + "/examples/plane_truss.txt");
   Outcome r = audit("spy " + quote(d.string()) + " --cells 5");
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string svg = slurp(d / "spy.svg");
+  const std::string svg = read_file(d / "spy.svg");
   EXPECT_NE(svg.find("NEQ = 13, NBAND = 11, each cell gathers up to 3 x 3 entries"),
             std::string::npos);
   // Both band lines on both patterns (13 > 11), U's wider reach on the factors only.
@@ -447,7 +448,7 @@ TEST_F(Diagnostics, MatrixMarketFilesRoundTripExactly) {
   ASSERT_EQ(n, 13);
 
   // Our own reading of the coordinate files: the header, the lower triangle, every value.
-  std::istringstream mtx(slurp(d / "K.mtx"));
+  std::istringstream mtx(read_file(d / "K.mtx"));
   std::string line;
   std::getline(mtx, line);
   EXPECT_EQ(line, "%%MatrixMarket matrix coordinate real symmetric");
@@ -467,7 +468,7 @@ TEST_F(Diagnostics, MatrixMarketFilesRoundTripExactly) {
     for (int32_t j = 1; j <= i; ++j) nonzero_lower += A(i, j) != 0.0;
   }
   EXPECT_EQ(entries, nonzero_lower);
-  std::istringstream order(slurp(d / "K-order.txt"));
+  std::istringstream order(read_file(d / "K-order.txt"));
   std::vector<int32_t> exported;
   for (int32_t v; order >> v;) exported.push_back(v);
   EXPECT_EQ(exported, iord);
@@ -484,13 +485,13 @@ TEST_F(Diagnostics, MatrixMarketFilesRoundTripExactly) {
       "    with open(name + '.hex', 'w') as f:\n"
       "        for row in a:\n"
       "            f.write(' '.join(float(v).hex() for v in row) + '\\n')\n";
-  write_bytes(d / "read.py", script);
+  write_file(d / "read.py", script);
   r = run_in(d, python + " read.py");
   ASSERT_EQ(r.status, 0) << r.err;
   for (const auto& [name, M] :
        {std::pair<const char*, const drav::Matrix*>{"K.mtx.hex", &A}, {"K-factors.mtx.hex", &F}}) {
     SCOPED_TRACE(name);
-    std::istringstream hex(slurp(d / name));
+    std::istringstream hex(read_file(d / name));
     int32_t count = 0;
     for (int32_t i = 1; i <= n; ++i) {
       for (int32_t j = 1; j <= n; ++j, ++count) {

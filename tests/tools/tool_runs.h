@@ -11,52 +11,33 @@
 #include <iterator>
 #include <string>
 
-#include "support/program_run.h"
+#include "support/run_command.h"
+#include "support/scratch.h"
 
 namespace drav::tooltest {
 
 namespace fs = std::filesystem;
 
+using drav::testing::read_file;
+using drav::testing::write_file;
+
 // A scratch directory per test, removed at the end.
 class AuditFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("drav-audit-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string file(const std::string& name) const { return (dir_ / name).string(); }
-  fs::path dir_;
+  const drav::testing::TempDir tmp_{"drav-audit"};
+  const fs::path dir_ = tmp_.path();
 };
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-inline std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using Outcome = drav::testing::CommandResult;
 
 inline std::string quote(const std::string& s) {
-  return "'" + s + "'";
+  return drav::testing::shell_quote(s);
 }
 
-// Runs `cmd` (a program and its arguments, paths in quote()) in `dir` with its output
-// captured; no shell is involved.
+// Runs `cmd` in `dir` with its output captured beside it.
 inline Outcome run_in(const fs::path& dir, const std::string& cmd) {
-  const fs::path o = dir.parent_path() / (dir.filename().string() + ".out");
-  const fs::path e = dir.parent_path() / (dir.filename().string() + ".err");
-  Outcome r;
-  r.status = drav::testing::run_program(drav::testing::split_command(cmd), dir.string(), o.string(),
-                                        e.string());
-  r.out = slurp(o);
-  r.err = slurp(e);
-  return r;
+  return drav::testing::run_command(dir, cmd, (dir.parent_path() / dir.filename()).string());
 }
 
 class AuditRun : public AuditFiles {
@@ -81,9 +62,5 @@ class AuditRun : public AuditFiles {
   }
   Outcome drav_;
 };
-
-inline void write_bytes(const fs::path& p, const std::string& b) {
-  std::ofstream(p, std::ios::binary | std::ios::trunc) << b;
-}
 
 }  // namespace drav::tooltest

@@ -29,8 +29,8 @@ TEST(Version, ToolsPrintItAndExitZero) {
     const std::string out = (dir / (std::string(c.name) + "-version.out")).string();
     const std::string err = (dir / (std::string(c.name) + "-version.err")).string();
     EXPECT_EQ(drav::testing::run_program({c.exe, "--version"}, "", out, err), 0);
-    EXPECT_EQ(slurp(out), std::string(c.name) + " " + v + "\n");
-    EXPECT_EQ(slurp(err), "");
+    EXPECT_EQ(read_file(out), std::string(c.name) + " " + v + "\n");
+    EXPECT_EQ(read_file(err), "");
     // An argument after it is not a request for the version.
     EXPECT_NE(drav::testing::run_program({c.exe, "--version", "x"}, "", out, err), 0);
     fs::remove(out);
@@ -56,10 +56,10 @@ TEST(ProgramArguments, PathsWithBlanksPassWhole) {
       << "ndofn 1\nnode 1 0\nnode 2 1\nfix 1 x\nbar 1 1 2 E=1 A=1\n";
   const std::string out = (dir / "out").string(), err = (dir / "err").string();
   ASSERT_EQ(drav::testing::run_program({DRAV_MKMODEL_EXE, desc, out_dir}, "", out, err), 0)
-      << slurp(err);
-  EXPECT_EQ(slurp(out), out_dir + ": 2 nodes, 1 bars, 1 equations, half band 1\n");
-  ASSERT_EQ(drav::testing::run_program({DRAV_EXE}, out_dir, out, err), 0) << slurp(err);
-  EXPECT_EQ(slurp(fs::path(out_dir) / "drav0.dat"), "           0\r\n");
+      << read_file(err);
+  EXPECT_EQ(read_file(out), out_dir + ": 2 nodes, 1 bars, 1 equations, half band 1\n");
+  ASSERT_EQ(drav::testing::run_program({DRAV_EXE}, out_dir, out, err), 0) << read_file(err);
+  EXPECT_EQ(read_file(fs::path(out_dir) / "drav0.dat"), "           0\r\n");
   fs::remove_all(dir.parent_path());
 }
 

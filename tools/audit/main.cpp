@@ -13,11 +13,11 @@
 
 #include "drav/version.h"
 #include "recio/fatal.h"
-#include "tools/lib/audit_check.h"
-#include "tools/lib/audit_draw.h"
-#include "tools/lib/audit_dump.h"
-#include "tools/lib/audit_export.h"
-#include "tools/lib/audit_mechanism.h"
+#include "tools/audit/audit_check.h"
+#include "tools/audit/audit_draw.h"
+#include "tools/audit/audit_dump.h"
+#include "tools/audit/audit_export.h"
+#include "tools/audit/audit_mechanism.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // drav-mkmodel DESCRIPTION OUTDIR: turns a readable description of a bar structure into a
 // working directory for the program (COMZOR.DAT, nei.UNF, x0.UNF, el.unf, temp.dat). The
-// description format is documented in tools/lib/model_desc.cpp and examples/README.md.
+// description format is documented in tools/mkmodel/model_desc.cpp and examples/README.md.
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -8,8 +8,8 @@
 
 #include "drav/version.h"
 #include "recio/fatal.h"
-#include "tools/lib/model_desc.h"
-#include "tools/lib/model_files.h"
+#include "tools/mkmodel/model_desc.h"
+#include "tools/mkmodel/model_files.h"
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "run_support.h"
-#include "tempdir.h"
+#include "driver/run_support.h"
+#include "support/scratch.h"
 
 namespace drav {
 namespace {

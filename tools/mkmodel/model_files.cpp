@@ -6,10 +6,10 @@
 // - The coordinates are rounded to reals first, and V is computed in double from the rounded
 //   values, so that V agrees with record 1 of x0.UNF exactly.
 // - The unused doubles of an el.unf record: the one after VMOD repeats VMOD, the two after T
-//   are 0.
+//   are 0 (ElRecord::encode, params/model_files.h).
 // - COMZOR.DAT carries the title in STR1 and a one-line summary in STR3, empty LABL lines,
 //   and zeros for every value the program does not use.
-#include "tools/lib/model_files.h"
+#include "tools/mkmodel/model_files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +21,7 @@
 #include <limits>
 #include <system_error>
 
+#include "params/model_files.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"
 
@@ -29,9 +30,14 @@ namespace drav::tools {
 std::vector<Equation> number_equations(int32_t nnode, int32_t ndofn,
                                        const std::vector<int32_t>& fixed) {
   std::vector<Equation> eqs;
-  for (int32_t n = 1; n <= nnode; ++n)
-    for (int32_t d = 1; d <= ndofn; ++d)
-      if (fixed[(n - 1) * static_cast<int64_t>(ndofn) + d - 1] == 0) eqs.push_back({n, d});
+  for_each_free_dof(
+      nnode, ndofn,
+      [&](int32_t n, int32_t d) {
+        return fixed[(n - 1) * static_cast<int64_t>(ndofn) + d - 1] != 0;
+      },
+      [&](int32_t n, int32_t d) {
+        eqs.push_back({n, d});
+      });
   return eqs;
 }
 
@@ -57,8 +63,7 @@ int32_t half_band(int32_t nnode, const std::vector<Equation>& eqs, const std::ve
 
 ModelFiles build_model(const ModelDesc& d) {
   auto fail = [&](int line, const std::string& msg) -> void {
-    if (line > 0) throw DescriptionError(d.file + ":" + std::to_string(line) + ": " + msg);
-    throw DescriptionError(d.file + ": " + msg);
+    throw DescriptionError(d.file, line, msg);
   };
   ModelFiles m;
   const int32_t nd = d.ndofn;
@@ -100,6 +105,8 @@ ModelFiles build_model(const ModelDesc& d) {
     m.NEMAX = d.nemax;
   }
   if (nnode * m.NEMAX > (int64_t{1} << 29)) fail(0, "too many nodes and bars for nei.UNF");
+  if (!ElRecord::valid_units(nd))
+    fail(0, "ndofn " + std::to_string(nd) + " is too large for the records of el.unf");
   m.NEI.assign(nnode * m.NEMAX, 0);
   std::vector<int32_t> fill(nnode, 0);
   for (int64_t e = 1; e <= numel; ++e) {
@@ -154,9 +161,10 @@ ModelFiles build_model(const ModelDesc& d) {
   if (d.nband > 0) {
     m.NBAND = d.nband;
     if (d.nband < band)
-      m.warnings.push_back(d.file + ":" + std::to_string(d.nband_line) + ": warning: nband " +
-                           std::to_string(d.nband) + " is less than the " + std::to_string(band) +
-                           " the bars need; entries outside it are taken as zero");
+      m.warnings.push_back(located_warning(
+          d.file, d.nband_line,
+          "nband " + std::to_string(d.nband) + " is less than the " + std::to_string(band) +
+              " the bars need; entries outside it are taken as zero"));
   }
 
   m.STR1 = d.title;
@@ -237,28 +245,15 @@ std::string comzor_text(const ModelFiles& m) {
   return out;
 }
 
-int32_t el_record_units(int32_t ndofn) {
-  return 8 * ndofn + 56;
-}
-
 std::vector<unsigned char> el_record(const ModelFiles& m, int32_t e) {
-  const int64_t nd = m.NDOFN;
-  std::vector<unsigned char> r(8 * nd + 56, 0);
-  unsigned char* p = r.data();
-  auto put = [&p](const void* src, size_t n) {
-    std::memcpy(p, src, n);
-    p += n;
-  };
-  const double zero = 0;
-  put(&m.V[(e - 1) * nd], 8 * nd);
-  put(&m.VMOD[e - 1], 8);
-  put(&m.VMOD[e - 1], 8);
-  put(&m.YY[e - 1], 8);
-  put(&m.T[e - 1], 8);
-  put(&zero, 8);
-  put(&zero, 8);
-  put(&m.IND[e - 1], 4);
-  put(&m.AL0[e - 1], 4);
+  std::vector<unsigned char> r(static_cast<size_t>(ElRecord::data_bytes(m.NDOFN)));
+  ElRecord::Fields f;
+  f.VMOD = m.VMOD[e - 1];
+  f.YY = m.YY[e - 1];
+  f.T = m.T[e - 1];
+  f.IND = m.IND[e - 1];
+  f.AL0 = m.AL0[e - 1];
+  ElRecord::encode(f, m.V.data() + static_cast<int64_t>(e - 1) * m.NDOFN, m.NDOFN, r.data());
   return r;
 }
 
@@ -270,19 +265,19 @@ void write_model_dir(const ModelFiles& m, const std::string& dir) {
     recio::fail("cannot create the directory " + dir + ": " +
                 (ec ? ec.message() : std::string("not a directory")));
   const fs::path base(dir);
-  constexpr int kUnit = 2;  // the unit the program reads the model files on
+  const auto path = [&](const RunFile& f) { return (base / f.name).string(); };
 
-  write_text_file((base / "COMZOR.DAT").string(), comzor_text(m), kUnit);
+  write_text_file(path(kComzorFile), comzor_text(m), kComzorFile.unit);
 
   {
-    recio::SeqWriter w(kUnit, (base / "nei.UNF").string(), recio::OpenStatus::Unknown);
+    recio::SeqWriter w(kNeiFile.unit, path(kNeiFile), recio::OpenStatus::Unknown);
     put_record(w, m.NEI);
     put_record(w, m.NI);
     put_record(w, m.NF);
     w.close();
   }
   {
-    recio::SeqWriter w(kUnit, (base / "x0.UNF").string(), recio::OpenStatus::Unknown);
+    recio::SeqWriter w(kX0File.unit, path(kX0File), recio::OpenStatus::Unknown);
     put_record(w, m.X0);
     put_record(w, m.A0);
     put_record(w, m.LEN);
@@ -290,14 +285,15 @@ void write_model_dir(const ModelFiles& m, const std::string& dir) {
     w.close();
   }
   {
-    recio::DirectWriter w(kUnit, (base / "el.unf").string(), el_record_units(m.NDOFN));
+    // build_model refuses an NDOFN without a record length.
+    recio::DirectWriter w(kElFile.unit, path(kElFile), ElRecord::valid_units(m.NDOFN).value());
     for (int32_t e = 1; e <= m.NUMEL; ++e) {
       const auto rec = el_record(m, e);
       w.write(e, rec.data(), rec.size());
     }
     w.close();
   }
-  write_text_file((base / "temp.dat").string(), std::to_string(m.NCASE) + "\r\n", 11);
+  write_text_file(path(kTempFile), std::to_string(m.NCASE) + "\r\n", kTempFile.unit);
 }
 
 }  // namespace drav::tools

@@ -1,20 +1,16 @@
-// Small hand-built models for the matrix generation tests, and a scratch working directory.
+// Small hand-built models in the program's own arrays, for the tests of the matrix generation
+// and of the programs that read it.
 #pragma once
-
-#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "driver/tempdir.h"
 #include "params/compar.h"
+#include "params/model_files.h"
 #include "params/work.h"
+#include "support/scratch.h"
 
 namespace drav::testing {
 
@@ -92,22 +88,19 @@ class Model {
   void block(int32_t node, int32_t dir) { c.IBLK[c.sup_index(node, dir)] = 1; }
   void spring(int32_t node, int32_t dir, float k) { c.ELSUP[c.sup_index(node, dir)] = k; }
 
-  // Numbers the free directions node by node, direction by direction.
+  // Numbers the free directions as the program does (for_each_free_dof) into LOC and NEQ.
   void number() {
+    const auto blocked = [&](int32_t n, int32_t d) { return c.iblk(n, d) != 0; };
     int32_t neq = 0;
-    for (int32_t n = 1; n <= c.NNODE; ++n)
-      for (int32_t d = 1; d <= c.NDOFN; ++d)
-        if (c.iblk(n, d) == 0) ++neq;
+    for_each_free_dof(c.NNODE, c.NDOFN, blocked, [&](int32_t, int32_t) { ++neq; });
     c.NEQ = neq;
     W.LOC.allocate(2 * int64_t{neq});
     int32_t k = 0;
-    for (int32_t n = 1; n <= c.NNODE; ++n)
-      for (int32_t d = 1; d <= c.NDOFN; ++d)
-        if (c.iblk(n, d) == 0) {
-          W.LOC[k] = n;
-          W.LOC[neq + k] = d;
-          ++k;
-        }
+    for_each_free_dof(c.NNODE, c.NDOFN, blocked, [&](int32_t n, int32_t d) {
+      W.LOC[k] = n;
+      W.LOC[neq + k] = d;
+      ++k;
+    });
   }
   // Equation of (node, dir), 0 when blocked.
   int32_t eq(int32_t node, int32_t dir) const {
@@ -118,28 +111,6 @@ class Model {
 
   COMPAR c;
   WorkArrays W;
-};
-
-// A unique scratch directory that is the working directory while the object lives.
-class ScratchDir {
- public:
-  ScratchDir() : old_(std::filesystem::current_path()) {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("drav-assembly-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-    std::filesystem::current_path(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::current_path(old_, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
- private:
-  std::filesystem::path old_, path_;
 };
 
 }  // namespace drav::testing

@@ -1,4 +1,4 @@
-#include "tools/lib/audit_check.h"
+#include "tools/audit/audit_check.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,21 +6,20 @@
 #include <string>
 #include <vector>
 
-#include "assembly/genlu.h"
+#include "assembly/element.h"
 #include "driver/results.h"
 #include "factor/pivot_rule.h"
+#include "params/model_files.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"
 #include "recio/textio.h"
-#include "tools/lib/audit_linalg.h"
-#include "tools/lib/audit_mechanism.h"
-#include "tools/lib/audit_model.h"
+#include "tools/audit/audit_linalg.h"
+#include "tools/audit/audit_mechanism.h"
+#include "tools/audit/audit_model.h"
 
 namespace drav::audit {
 
 namespace {
-
-constexpr int kOrderUnit = 7;
 
 std::string sci(double v) {
   char buf[40];
@@ -61,7 +60,7 @@ int check_factors(Model& m, std::ostream& out, const CheckOptions& opt, int fail
   out << name << ": " << records << " records of " << row_bytes << " bytes\n";
 
   const std::string order_text = read_order_text(n);
-  const std::vector<int32_t> IORD = parse_integers(kOrderUnit, "order.dat", order_text);
+  const std::vector<int32_t> IORD = parse_integers(kOrderFile.unit, kOrderFile.name, order_text);
   if (!is_permutation(IORD, n)) {
     out << "FAIL: order.dat holds " << IORD.size() << " numbers that are not a permutation of 1.."
         << n << "\n";

@@ -1,4 +1,4 @@
-#include "tools/lib/audit_draw.h"
+#include "tools/audit/audit_draw.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <limits>
 #include <numbers>
 
-#include "assembly/genlu.h"
-#include "tools/lib/audit_geometry.h"
-#include "tools/lib/svg_out.h"
+#include "assembly/element.h"
+#include "tools/audit/audit_geometry.h"
+#include "tools/audit/svg_out.h"
 
 namespace drav::audit {
 

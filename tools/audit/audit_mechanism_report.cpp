@@ -4,8 +4,8 @@
 
 #include "driver/results.h"
 #include "factor/pivot_rule.h"
-#include "tools/lib/audit_mechanism.h"
-#include "tools/lib/json_out.h"
+#include "tools/audit/audit_mechanism.h"
+#include "tools/audit/json_out.h"
 
 namespace drav::audit {
 

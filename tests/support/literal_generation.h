@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "assembly/genlu.h"
+#include "assembly/element.h"
 
 namespace drav::testing {
 

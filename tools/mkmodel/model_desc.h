@@ -1,20 +1,23 @@
 // The readable description of a bar structure that the model builder turns into a working
-// directory, and its parser. The format itself is described at the top of model_desc.cpp.
+// directory, and its parser. The format itself is described at the top of model_desc.cpp; the
+// checks of the whole model (node and bar numbering, supports, settings) are in
+// model_check.cpp.
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tools/mkmodel/located_error.h"
 
 namespace drav::tools {
 
 // A description that cannot be turned into a model. what() names the file and, where there
 // is one, the line: "model.txt:12: bar 7 names node 40, but there are 30 nodes".
-class DescriptionError : public std::runtime_error {
+class DescriptionError : public LocatedError {
  public:
-  using std::runtime_error::runtime_error;
+  using LocatedError::LocatedError;
 };
 
 // One bar, with every value resolved (defaults applied).

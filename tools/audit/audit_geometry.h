@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/lib/audit_model.h"
+#include "tools/audit/audit_model.h"
 
 namespace drav::audit {
 

@@ -1,4 +1,4 @@
-#include "tools/lib/audit_export.h"
+#include "tools/audit/audit_export.h"
 
 #include <cstdio>
 #include <fstream>

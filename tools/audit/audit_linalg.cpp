@@ -1,9 +1,9 @@
-#include "tools/lib/audit_linalg.h"
+#include "tools/audit/audit_linalg.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "tools/lib/eigen_view.h"
+#include "tools/audit/eigen_view.h"
 
 namespace drav::audit {
 

@@ -41,7 +41,7 @@
 // Settings may stand anywhere (ndofn too) but at most once each; default lines act on the
 // bar lines after them only. Numbers are decimal, with an optional sign, point and exponent.
 // Every error names the file and the line.
-#include "tools/lib/model_desc.h"
+#include "tools/mkmodel/model_desc.h"
 
 #include <algorithm>
 #include <array>
@@ -57,6 +57,8 @@
 #include <sstream>
 #include <system_error>
 #include <utility>
+
+#include "tools/mkmodel/model_items.h"
 
 namespace drav::tools {
 namespace {
@@ -107,27 +109,6 @@ struct BarDefaults {
   int32_t ind = 0;
 };
 
-struct NodeLine {
-  int32_t n;
-  std::vector<double> c;
-  int line;
-};
-struct FixLine {
-  int32_t n;
-  std::vector<int32_t> dirs;
-  int line;
-};
-struct SpringLine {
-  int32_t n;
-  std::vector<int32_t> dirs;
-  float k;
-  int line;
-};
-struct BarLine {
-  int32_t e;
-  BarDesc b;
-};
-
 class Parser {
  public:
   explicit Parser(std::string_view file) { d_.file = std::string(file); }
@@ -136,11 +117,10 @@ class Parser {
 
  private:
   [[noreturn]] void fail(int line, const std::string& msg) const {
-    if (line > 0) throw DescriptionError(d_.file + ":" + std::to_string(line) + ": " + msg);
-    throw DescriptionError(d_.file + ": " + msg);
+    throw DescriptionError(d_.file, line, msg);
   }
   void warn(int line, const std::string& msg) {
-    d_.warnings.push_back(d_.file + ":" + std::to_string(line) + ": warning: " + msg);
+    d_.warnings.push_back(located_warning(d_.file, line, msg));
   }
 
   int32_t to_int(const Stmt& s, std::string_view w, const char* what) const;
@@ -151,16 +131,11 @@ class Parser {
   void need_words(const Stmt& s, size_t lo, size_t hi, const char* form) const;
   void setting(const Stmt& s);
   void item(const Stmt& s);
-  void finish();
 
   ModelDesc d_;
   std::map<std::string, int> seen_;  // setting -> line
   BarDefaults defaults_;
-  std::vector<NodeLine> nodes_;
-  std::vector<FixLine> fixes_;
-  std::vector<SpringLine> springs_;
-  std::vector<BarLine> bars_;
-  int case_line_ = 0;
+  DescItems items_;
 };
 
 int32_t Parser::to_int(const Stmt& s, std::string_view w, const char* what) const {
@@ -202,22 +177,6 @@ float Parser::to_float(const Stmt& s, std::string_view w, const char* what) cons
   if (std::fabs(x) > std::numeric_limits<float>::max())
     fail(s.line, std::string(what) + " " + std::string(w) + " is too large for a real");
   return static_cast<float>(x);
-}
-
-// "all" is kept as kAllDirs and expanded only once the nodes are known: ndofn alone may be
-// hundreds of millions, and a two-line description must not make a list that long.
-constexpr int32_t kAllDirs = 0;
-
-// Calls f(dir) for every direction of a list from to_dirs.
-template <class F>
-void each_dir(const std::vector<int32_t>& dirs, int32_t ndofn, F f) {
-  for (int32_t dir : dirs) {
-    if (dir != kAllDirs) {
-      f(dir);
-      continue;
-    }
-    for (int32_t dd = 1; dd <= ndofn; ++dd) f(dd);
-  }
 }
 
 std::vector<int32_t> Parser::to_dirs(const Stmt& s, size_t first, size_t last) const {
@@ -322,7 +281,7 @@ void Parser::setting(const Stmt& s) {
     d_.iter = v;
   } else if (s.key == "case") {
     d_.load_case = v;
-    case_line_ = s.line;
+    items_.case_line = s.line;
   } else if (s.key == "nemax") {
     if (v < 1) fail(s.line, "nemax must be at least 1");
     d_.nemax = v;
@@ -349,14 +308,15 @@ void Parser::item(const Stmt& s) {
         fail(s.line, "coordinate " + std::string(s.words[i]) + " is too large for a real");
       n.c.push_back(c);
     }
-    nodes_.push_back(std::move(n));
+    items_.nodes.push_back(std::move(n));
   } else if (s.key == "fix") {
     if (s.words.size() < 2) fail(s.line, "expected: fix NODE DIRECTION... (x, y, z, 1.., all)");
-    fixes_.push_back({to_int(s, s.words[0], "node number"), to_dirs(s, 1, s.words.size()), s.line});
+    items_.fixes.push_back(
+        {to_int(s, s.words[0], "node number"), to_dirs(s, 1, s.words.size()), s.line});
   } else if (s.key == "spring") {
     need_words(s, 3, 3, "spring NODE DIRECTION STIFFNESS");
-    springs_.push_back({to_int(s, s.words[0], "node number"), to_dirs(s, 1, 2),
-                        to_float(s, s.words[2], "stiffness"), s.line});
+    items_.springs.push_back({to_int(s, s.words[0], "node number"), to_dirs(s, 1, 2),
+                              to_float(s, s.words[2], "stiffness"), s.line});
   } else if (s.key == "default") {
     if (s.words.empty())
       fail(s.line, "expected: default KEY=VALUE... (keys: E, A, AL0, S0, T, IND)");
@@ -382,111 +342,12 @@ void Parser::item(const Stmt& s) {
     b.b.t = v.t;
     b.b.ind = v.ind;
     b.b.line = s.line;
-    bars_.push_back(std::move(b));
+    items_.bars.push_back(std::move(b));
   } else {
     fail(s.line, "unknown keyword '" + s.key +
                      "' (expected ndofn, title, iter, case, report, language, nemax, nband, "
                      "node, fix, spring, default or bar)");
   }
-}
-
-// Puts the items in number order and checks what one line alone cannot.
-void Parser::finish() {
-  const int32_t nd = d_.ndofn;
-  if (nodes_.empty()) fail(0, "no nodes given (node N COORDINATES...)");
-  const int64_t nnode = static_cast<int64_t>(nodes_.size());
-  // The support arrays of the program hold NNODE*NDOFN four-byte values, sized in 32 bits.
-  if (nnode > std::numeric_limits<int32_t>::max() || nnode * nd > (int64_t{1} << 29))
-    fail(0, "too many nodes and directions for the model files");
-  d_.nnode = static_cast<int32_t>(nnode);
-  const std::string there_are =
-      "there " + std::string(nnode == 1 ? "is 1 node" : "are " + std::to_string(nnode) + " nodes");
-
-  std::vector<int> node_line(nnode, 0);
-  d_.coord.assign(nnode * nd, 0.0);
-  for (const auto& n : nodes_) {
-    if (n.n > nnode)
-      fail(n.line, "node " + std::to_string(n.n) + " is out of sequence: " + there_are +
-                       ", numbered 1 to " + std::to_string(nnode));
-    int& first = node_line[n.n - 1];
-    if (first != 0)
-      fail(n.line, "node " + std::to_string(n.n) + " is given twice (first on line " +
-                       std::to_string(first) + ")");
-    first = n.line;
-    std::copy(n.c.begin(), n.c.end(), d_.coord.begin() + (n.n - 1) * nd);
-  }
-  auto check_node = [&](int line, const std::string& who, int32_t n) {
-    if (n < 1 || n > nnode)
-      fail(line, who + " names node " + std::to_string(n) + ", but " + there_are);
-  };
-
-  d_.fixed.assign(nnode * nd, 0);
-  for (const auto& f : fixes_) {
-    check_node(f.line, "fix", f.n);
-    each_dir(f.dirs, nd,
-             [&](int32_t dir) { d_.fixed[(f.n - 1) * static_cast<int64_t>(nd) + dir - 1] = 1; });
-  }
-  d_.spring.assign(nnode * nd, 0.0f);
-  std::vector<int> spring_line(nnode * nd, 0);
-  for (const auto& sp : springs_) {
-    check_node(sp.line, "spring", sp.n);
-    each_dir(sp.dirs, nd, [&](int32_t dir) {
-      int64_t k = (sp.n - 1) * static_cast<int64_t>(nd) + dir - 1;
-      if (spring_line[k] != 0)
-        fail(sp.line, "node " + std::to_string(sp.n) + " has a spring in direction " +
-                          std::to_string(dir) + " already (line " + std::to_string(spring_line[k]) +
-                          ")");
-      spring_line[k] = sp.line;
-      d_.spring[k] = sp.k;
-    });
-  }
-  for (int64_t k = 0; k < nnode * nd; ++k)
-    if (spring_line[k] != 0 && d_.fixed[k] != 0)
-      warn(spring_line[k], "the spring of node " + std::to_string(k / nd + 1) +
-                               " acts in a fixed direction; it has no equation there");
-
-  const int64_t numel = static_cast<int64_t>(bars_.size());
-  if (numel > std::numeric_limits<int32_t>::max() / 2) fail(0, "too many bars");
-  std::vector<int> bar_line(numel, 0);
-  d_.bars.assign(numel, BarDesc{});
-  for (const auto& b : bars_) {
-    const std::string name = "bar " + std::to_string(b.e);
-    if (b.e > numel)
-      fail(b.b.line,
-           name + " is out of sequence: there " +
-               (numel == 1 ? std::string("is 1 bar") : "are " + std::to_string(numel) + " bars") +
-               ", numbered 1 to " + std::to_string(numel));
-    if (bar_line[b.e - 1] != 0)
-      fail(b.b.line,
-           name + " is given twice (first on line " + std::to_string(bar_line[b.e - 1]) + ")");
-    bar_line[b.e - 1] = b.b.line;
-    check_node(b.b.line, name, b.b.ni);
-    check_node(b.b.line, name, b.b.nf);
-    if (b.b.ni == b.b.nf)
-      fail(b.b.line, name + " joins node " + std::to_string(b.b.ni) + " to itself");
-    d_.bars[b.e - 1] = b.b;
-  }
-  // Between two nodes, only the first bar counts off the diagonal (the element contribution
-  // stops at it), so a second one is worth a word.
-  std::map<std::pair<int32_t, int32_t>, int32_t> pairs;
-  for (int32_t e = 1; e <= numel; ++e) {
-    const BarDesc& b = d_.bars[e - 1];
-    auto key = std::minmax(b.ni, b.nf);
-    auto [it, fresh] = pairs.emplace(std::pair{key.first, key.second}, e);
-    if (!fresh)
-      warn(b.line, "bar " + std::to_string(e) + " joins the same nodes as bar " +
-                       std::to_string(it->second) +
-                       "; off the diagonal the program uses only the first of them");
-  }
-  if (d_.nemax > 0 && d_.nemax > std::max<int64_t>(numel, 1))
-    fail(d_.nemax_line, "nemax " + std::to_string(d_.nemax) + " is more than the " +
-                            std::to_string(numel) + " bars of the model");
-  if (case_line_ > 0 && (d_.load_case < 0 || d_.load_case > 99))
-    warn(case_line_,
-         "the program names its stiffness report after the case in two digits; "
-         "case " +
-             std::to_string(d_.load_case) + " gives asterisks in the name");
-  if (d_.title.empty()) d_.title = d_.file.substr(0, std::min<size_t>(d_.file.size(), 255));
 }
 
 ModelDesc Parser::run(std::string_view text) {
@@ -524,7 +385,7 @@ ModelDesc Parser::run(std::string_view text) {
   if (d_.ndofn == 0) fail(0, "no ndofn line (ndofn 2 for a plane, 3 for a space structure)");
   for (const auto& s : stmts)
     if (!is_setting(s.key)) item(s);
-  finish();
+  check_items(items_, d_);
   return std::move(d_);
 }
 
@@ -537,12 +398,12 @@ ModelDesc parse_description(std::string_view text, std::string_view file) {
 ModelDesc read_description(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec))
-    throw DescriptionError(path + ": is a directory, not a description");
+    throw DescriptionError(path, 0, "is a directory, not a description");
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw DescriptionError(path + ": cannot open the description");
+  if (!in) throw DescriptionError(path, 0, "cannot open the description");
   std::ostringstream ss;
   ss << in.rdbuf();
-  if (in.bad()) throw DescriptionError(path + ": cannot read the description");
+  if (in.bad()) throw DescriptionError(path, 0, "cannot read the description");
   return parse_description(ss.str(), path);
 }
 

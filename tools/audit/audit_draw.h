@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/lib/audit_mechanism.h"
-#include "tools/lib/audit_model.h"
+#include "tools/audit/audit_mechanism.h"
+#include "tools/audit/audit_model.h"
 
 namespace drav::audit {
 

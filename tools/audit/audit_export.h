@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "params/work.h"
-#include "tools/lib/audit_model.h"
+#include "tools/audit/audit_model.h"
 
 namespace drav::audit {
 

@@ -31,7 +31,8 @@ void dump_sequential(const std::string& path, Layout layout, const DumpOptions& 
                      std::ostream& out);
 
 // Lists el.unf, records of 32*NDOFN + 224 bytes, each decoded into V(1..NDOFN), VMOD, YY, T,
-// IND and AL0.
+// IND and AL0 (ElRecord, params/model_files.h); an NDOFN that gives no record length ends with
+// the fatal report as in the program.
 void dump_elements(const std::string& path, int32_t ndofn, const DumpOptions& opt,
                    std::ostream& out);
 

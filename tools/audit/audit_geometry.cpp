@@ -1,4 +1,4 @@
-#include "tools/lib/audit_geometry.h"
+#include "tools/audit/audit_geometry.h"
 
 #include <algorithm>
 #include <cmath>

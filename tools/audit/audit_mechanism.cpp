@@ -1,4 +1,4 @@
-#include "tools/lib/audit_mechanism.h"
+#include "tools/audit/audit_mechanism.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,9 +6,9 @@
 #include <numeric>
 #include <utility>
 
-#include "assembly/genlu.h"
+#include "assembly/element.h"
 #include "recio/fatal.h"
-#include "tools/lib/eigen_view.h"
+#include "tools/audit/eigen_view.h"
 
 namespace drav::audit {
 

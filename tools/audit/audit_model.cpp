@@ -1,4 +1,4 @@
-#include "tools/lib/audit_model.h"
+#include "tools/audit/audit_model.h"
 
 #include <algorithm>
 #include <charconv>
@@ -10,22 +10,22 @@
 #include <random>
 
 #include "assembly/genlu.h"
-#include "driver/drav.h"
 #include "driver/model_input.h"
 #include "driver/work_alloc.h"
 #include "factor/factor_system.h"
 #include "factor/reference/ludecomp.h"
+#include "params/model_files.h"
 #include "params/rcom.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"
-#include "tools/lib/audit_linalg.h"
+#include "tools/audit/audit_linalg.h"
 
 namespace drav::audit {
 
 void load_model(Model& m) {
   COMPAR& c = m.c;
   WorkArrays& W = m.W;
-  RCOM(c, 2);
+  RCOM(c, kComzorFile.unit, kComzorFile.name);
   // The program's own allocation groups and model input.
   if (!allocate_group1(c, W) || !allocate_group2(c, W)) {
     recio::fail("cannot allocate the model arrays of " + std::to_string(c.NNODE) + " nodes and " +
@@ -171,24 +171,22 @@ std::string free_format_integers(const std::vector<int32_t>& values) {
 }
 
 int32_t read_status(std::string& text) {
-  constexpr int kStatusUnit = 3;
-  text = read_text_file(kStatusUnit, "drav0.dat", 4096);
-  const std::vector<int32_t> status = parse_integers(kStatusUnit, "drav0.dat", text);
+  text = read_text_file(kStatusFile.unit, kStatusFile.name, 4096);
+  const std::vector<int32_t> status = parse_integers(kStatusFile.unit, kStatusFile.name, text);
   if (status.size() != 1) {
-    recio::io_fail(recio::kReadError, kStatusUnit, "drav0.dat",
+    recio::io_fail(recio::kReadError, kStatusFile.unit, kStatusFile.name,
                    "one status expected, " + std::to_string(status.size()) + " numbers found");
   }
   return status[0];
 }
 
 std::string matrix_file_name(const COMPAR& c) {
-  return c.ITER == 1 ? "AA0.UNF" : "AA.UNF";
+  return matrix_file_of(c.ITER).name;
 }
 
 namespace {
 
-constexpr int kMatrixUnit = 3;
-constexpr int kOrderUnit = 7;
+constexpr int kMatrixUnit = kMatrixFileFirst.unit;
 
 }  // namespace
 
@@ -218,7 +216,7 @@ void read_matrix_rows(const std::string& name, Matrix& F) {
 std::string read_order_text(int32_t n) {
   // Six I12 fields and CR LF a line, and some slack.
   const uint64_t limit = (static_cast<uint64_t>(n > 0 ? n : 0) / 6 + 1) * 74 + 1024;
-  return read_text_file(kOrderUnit, "order.dat", limit);
+  return read_text_file(kOrderFile.unit, kOrderFile.name, limit);
 }
 
 void read_stored_factors(const COMPAR& c, Matrix& F, std::vector<int32_t>& IORD) {
@@ -235,9 +233,9 @@ void read_stored_factors(const COMPAR& c, Matrix& F, std::vector<int32_t>& IORD)
             "where NEQ = " + std::to_string(n) + " needs " + std::to_string(n) + " records of " +
             std::to_string(8 * int64_t{n}) + " bytes");
   }
-  IORD = parse_integers(kOrderUnit, "order.dat", read_order_text(n));
+  IORD = parse_integers(kOrderFile.unit, kOrderFile.name, read_order_text(n));
   if (!is_permutation(IORD, n)) {
-    recio::io_fail(recio::kReadError, kOrderUnit, "order.dat",
+    recio::io_fail(recio::kReadError, kOrderFile.unit, kOrderFile.name,
                    "not a permutation of 1.." + std::to_string(n));
   }
   if (!F.allocate(n)) recio::fail("cannot allocate the factors of order " + std::to_string(n));
@@ -246,7 +244,7 @@ void read_stored_factors(const COMPAR& c, Matrix& F, std::vector<int32_t>& IORD)
 
 std::optional<int32_t> status_if_present() {
   std::error_code ec;
-  if (!std::filesystem::exists("drav0.dat", ec)) return std::nullopt;
+  if (!std::filesystem::exists(kStatusFile.name, ec)) return std::nullopt;
   std::string text;
   return read_status(text);
 }

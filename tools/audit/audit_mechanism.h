@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/lib/audit_geometry.h"
-#include "tools/lib/audit_model.h"
+#include "tools/audit/audit_geometry.h"
+#include "tools/audit/audit_model.h"
 
 namespace drav::audit {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "tools/lib/model_desc.h"
+#include "tools/mkmodel/model_desc.h"
 
 namespace drav::tools {
 
-// Equation numbering of the program: node by node, direction by direction, one equation per
+// The program's equation numbering (for_each_free_dof, params/model_files.h): one equation per
 // free direction (fixed = 0). fixed is node by node as in ModelDesc. Returns, for every
 // equation k (from 0), the node and the direction (both from 1).
 struct Equation {
@@ -57,8 +57,7 @@ ModelFiles build_model(const ModelDesc& d);
 // The text of COMZOR.DAT, every line ending in CR LF.
 std::string comzor_text(const ModelFiles& m);
 
-// el.unf record length in 4-byte units, and the bytes of record e (from 1) before the zero fill.
-int32_t el_record_units(int32_t ndofn);
+// The bytes of el.unf record e (from 1) before the zero fill (layout: ElRecord).
 std::vector<unsigned char> el_record(const ModelFiles& m, int32_t e);
 
 // Writes COMZOR.DAT, nei.UNF, x0.UNF, el.unf and temp.dat into `dir`, creating it when

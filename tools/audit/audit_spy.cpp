@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "tools/lib/audit_draw.h"
-#include "tools/lib/svg_out.h"
+#include "tools/audit/audit_draw.h"
+#include "tools/audit/svg_out.h"
 
 namespace drav::audit {
 

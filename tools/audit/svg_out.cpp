@@ -1,4 +1,4 @@
-#include "tools/lib/svg_out.h"
+#include "tools/audit/svg_out.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "tools/lib/json_out.h"
+#include "tools/audit/json_out.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "tools/lib/audit_dump.h"
+#include "tools/audit/audit_dump.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "params/compar.h"
+#include "params/model_files.h"
 #include "params/rcom.h"
 #include "recio/binrec.h"
 #include "recio/fatal.h"
@@ -16,7 +17,8 @@ namespace drav::audit {
 
 namespace {
 
-constexpr int kUnit = 2;
+// Sequential files are listed on the unit the program reads its model files on.
+constexpr int kUnit = kNeiFile.unit;
 
 std::string lower(std::string s) {
   for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -93,10 +95,11 @@ std::string shortest(float v) {
 
 std::optional<Layout> layout_for_name(const std::string& path) {
   const std::string base = lower(std::filesystem::path(path).filename().string());
-  if (base == "nei.unf") return Layout::Int;
-  if (base == "x0.unf") return Layout::Real;
-  if (base == "aa0.unf" || base == "aa.unf") return Layout::Double;
-  if (base == "el.unf") return Layout::Element;
+  if (base == lower(kNeiFile.name)) return Layout::Int;
+  if (base == lower(kX0File.name)) return Layout::Real;
+  if (base == lower(kMatrixFileFirst.name) || base == lower(kMatrixFileLater.name))
+    return Layout::Double;
+  if (base == lower(kElFile.name)) return Layout::Element;
   return std::nullopt;
 }
 
@@ -141,37 +144,28 @@ void dump_sequential(const std::string& path, Layout layout, const DumpOptions& 
 
 void dump_elements(const std::string& path, int32_t ndofn, const DumpOptions& opt,
                    std::ostream& out) {
-  const int64_t recl = 8 * static_cast<int64_t>(ndofn) + 56;
-  if (ndofn < 0 || recl > INT32_MAX / 4) {
-    recio::io_fail(recio::kOpenFailure, kUnit, path,
-                   "no record length for NDOFN = " + std::to_string(ndofn));
+  // The program's own limits and text for a record length that NDOFN cannot give.
+  const std::optional<int32_t> recl = ElRecord::valid_units(ndofn);
+  if (!recl) {
+    recio::io_fail(recio::kOpenFailure, kElFile.unit, path,
+                   "record length " + std::to_string(ElRecord::units(ndofn)) +
+                       " from NDOFN = " + std::to_string(ndofn));
   }
-  recio::DirectReader r(kUnit, path, static_cast<int32_t>(recl));
-  const int64_t data_bytes = 8 * static_cast<int64_t>(ndofn) + 56;
+  recio::DirectReader r(kElFile.unit, path, *recl);
   const int64_t n = r.record_count();
   out << path << ": direct access, NDOFN = " << ndofn << ", records of " << r.record_bytes()
       << " bytes, " << n << " record" << (n == 1 ? "" : "s") << "\n";
-  std::vector<unsigned char> buf(static_cast<size_t>(data_bytes));
+  std::vector<unsigned char> buf(static_cast<size_t>(ElRecord::data_bytes(ndofn)));
+  std::vector<double> V(static_cast<size_t>(std::max(ndofn, 0)));
   const int64_t shown_v = opt.max_values >= 0 ? std::min<int64_t>(ndofn, opt.max_values) : ndofn;
   for (int64_t e = 1; e <= n; ++e) {
     r.read(e, buf.data(), buf.size());
-    const unsigned char* p = buf.data() + 8 * static_cast<int64_t>(ndofn);
-    double vmod, yy, t;
-    int32_t ind;
-    float al0;
-    std::memcpy(&vmod, p, 8);
-    std::memcpy(&yy, p + 16, 8);
-    std::memcpy(&t, p + 24, 8);
-    std::memcpy(&ind, p + 48, 4);
-    std::memcpy(&al0, p + 52, 4);
-    out << "record " << e << ": VMOD = " << shortest(vmod) << "  YY = " << shortest(yy)
-        << "  T = " << shortest(t) << "  IND = " << ind << "  AL0 = " << shortest(al0) << "\n";
+    const ElRecord::Fields f = ElRecord::decode(buf.data(), ndofn, V.data());
+    out << "record " << e << ": VMOD = " << shortest(f.VMOD) << "  YY = " << shortest(f.YY)
+        << "  T = " << shortest(f.T) << "  IND = " << f.IND << "  AL0 = " << shortest(f.AL0)
+        << "\n";
     out << "  V:";
-    for (int64_t d = 0; d < shown_v; ++d) {
-      double v;
-      std::memcpy(&v, buf.data() + 8 * d, 8);
-      out << " " << shortest(v);
-    }
+    for (int64_t d = 0; d < shown_v; ++d) out << " " << shortest(V[static_cast<size_t>(d)]);
     if (shown_v < ndofn) out << " ... " << (ndofn - shown_v) << " more";
     out << "\n";
   }
@@ -185,7 +179,7 @@ void dump_elements(const std::string& path, int32_t ndofn, const DumpOptions& op
 int32_t ndofn_beside(const std::string& path) {
   std::filesystem::path dir = std::filesystem::path(path).parent_path();
   COMPAR c;
-  RCOM(c, 2, (dir / "COMZOR.DAT").string());
+  RCOM(c, kComzorFile.unit, (dir / kComzorFile.name).string());
   return c.NDOFN;
 }
 
