@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -91,12 +90,6 @@ struct MechanismReport {
 // Rebuilds the matrix of the model, factors it as the program does and, when the parts are
 // small enough, computes the zero-energy modes. Reads drav0.dat when it is there.
 MechanismReport analyse_mechanism(Model& m, const MechanismOptions& opt);
-
-// Text and JSON reports. The text lists at most opt.max_lines moves and elements a motion.
-void write_mechanism_text(const Model& m, const MechanismReport& r, const MechanismOptions& opt,
-                          std::ostream& out);
-void write_mechanism_json(const Model& m, const MechanismReport& r, const MechanismOptions& opt,
-                          std::ostream& out);
 
 // "X", "Y", "Z" for directions 1 to 3, the number above.
 std::string direction_name(int32_t dir);

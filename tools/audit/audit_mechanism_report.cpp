@@ -4,7 +4,7 @@
 
 #include "driver/results.h"
 #include "factor/pivot_rule.h"
-#include "tools/audit/audit_mechanism.h"
+#include "tools/audit/audit_mechanism_report.h"
 #include "tools/audit/json_out.h"
 
 namespace drav::audit {

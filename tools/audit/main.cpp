@@ -18,6 +18,7 @@
 #include "tools/audit/audit_dump.h"
 #include "tools/audit/audit_export.h"
 #include "tools/audit/audit_mechanism.h"
+#include "tools/audit/audit_mechanism_report.h"
 
 namespace {
 
