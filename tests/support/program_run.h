@@ -3,6 +3,7 @@
 // device, standard output and error go to files.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,15 +94,10 @@ inline HANDLE inheritable(const std::string& path, DWORD access, DWORD dispositi
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Runs argv[0] with its arguments in `dir`; returns its exit status (-1 when it could not be
-// started). `err` equal to `out` puts both streams into one file.
-inline int run_program(const std::vector<std::string>& argv, const std::string& dir,
-                       const std::string& out, const std::string& err, const EnvList& env = {}) {
-  std::wstring line;
-  for (const std::string& a : argv) {
-    if (!line.empty()) line += L' ';
-    line += quote_argument(to_wide(a));
-  }
+// One start of the child and the wait for its end; nothing when it could not be started.
+inline std::optional<int> start_and_wait(std::wstring& line, const std::string& dir,
+                                         const std::string& out, const std::string& err,
+                                         const EnvList& env) {
   const HANDLE in = inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
   const HANDLE o = inheritable(out, GENERIC_WRITE, CREATE_ALWAYS);
   const HANDLE e = err == out ? o : inheritable(err, GENERIC_WRITE, CREATE_ALWAYS);
@@ -132,13 +128,31 @@ inline int run_program(const std::vector<std::string>& argv, const std::string& 
   for (const HANDLE h : {in, o, e == o ? INVALID_HANDLE_VALUE : e}) {
     if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
   }
-  if (!started) return -1;
+  if (!started) return std::nullopt;
   ::WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD code = 0;
   ::GetExitCodeProcess(pi.hProcess, &code);
   ::CloseHandle(pi.hThread);
   ::CloseHandle(pi.hProcess);
   return static_cast<int>(code);
+}
+
+// Runs argv[0] with its arguments in `dir`; returns its exit status (-1 when it could not be
+// started). `err` equal to `out` puts both streams into one file.
+inline int run_program(const std::vector<std::string>& argv, const std::string& dir,
+                       const std::string& out, const std::string& err, const EnvList& env = {}) {
+  std::wstring line;
+  for (const std::string& a : argv) {
+    if (!line.empty()) line += L' ';
+    line += quote_argument(to_wide(a));
+  }
+  // Under wine a start can fail now and then for a moment (the capture file of the previous
+  // child not yet let go, the wine server busy): a few tries, a little apart.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (attempt > 0) ::Sleep(200);
+    if (const std::optional<int> status = start_and_wait(line, dir, out, err, env)) return *status;
+  }
+  return -1;
 }
 
 #else
