@@ -56,6 +56,27 @@ Status status_of(Status::Kind kind, const char* detail) {
   return s;
 }
 
+// Writes all n bytes to fd, at offset *off or, without one, at the file position, in chunks
+// the system takes; a write that takes nothing is a full device.
+Status write_all(int fd, const void* src, size_t n, const int64_t* off) {
+  const auto* p = static_cast<const unsigned char*>(src);
+  size_t done = 0;
+  while (done < n) {
+    const size_t ask = std::min(n - done, kMaxChunk);
+    const ssize_t r =
+        off == nullptr
+            ? ::write(fd, p + done, ask)
+            : ::pwrite(fd, p + done, ask, static_cast<off_t>(*off + static_cast<int64_t>(done)));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return last_error();
+    }
+    if (r == 0) return from_errno(ENOSPC);
+    done += static_cast<size_t>(r);
+  }
+  return Status::success();
+}
+
 // Drops O_NONBLOCK again after an open that used it only so that a pipe could not stall it.
 bool make_blocking(int fd) {
   const int fl = ::fcntl(fd, F_GETFL);
@@ -184,34 +205,11 @@ Status File::read(void* dst, size_t n, size_t& got) {
 }
 
 Status File::write(const void* src, size_t n) {
-  const auto* p = static_cast<const unsigned char*>(src);
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t r = ::write(handle_, p + done, std::min(n - done, kMaxChunk));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return last_error();
-    }
-    if (r == 0) return from_errno(ENOSPC);
-    done += static_cast<size_t>(r);
-  }
-  return Status::success();
+  return write_all(handle_, src, n, nullptr);
 }
 
 Status File::write_at(int64_t off, const void* src, size_t n) {
-  const auto* p = static_cast<const unsigned char*>(src);
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t r = ::pwrite(handle_, p + done, std::min(n - done, kMaxChunk),
-                               static_cast<off_t>(off + static_cast<int64_t>(done)));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return last_error();
-    }
-    if (r == 0) return from_errno(ENOSPC);
-    done += static_cast<size_t>(r);
-  }
-  return Status::success();
+  return write_all(handle_, src, n, &off);
 }
 
 Status File::truncate(int64_t bytes) {
@@ -284,18 +282,8 @@ bool exists(const std::string& path) {
 }
 
 Status write_stream(Stream s, std::string_view bytes) {
-  const int fd = s == Stream::Out ? STDOUT_FILENO : STDERR_FILENO;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t r = ::write(fd, bytes.data() + done, std::min(bytes.size() - done, kMaxChunk));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return last_error();
-    }
-    if (r == 0) return from_errno(ENOSPC);
-    done += static_cast<size_t>(r);
-  }
-  return Status::success();
+  return write_all(s == Stream::Out ? STDOUT_FILENO : STDERR_FILENO, bytes.data(), bytes.size(),
+                   nullptr);
 }
 
 int64_t process_id() {
