@@ -38,7 +38,10 @@ int run_threads() {
   if (const char* v = std::getenv("DRAV_THREADS")) {
     char* end = nullptr;
     const long n = std::strtol(v, &end, 10);
-    if (end != v && *end == '\0' && n >= 1 && n <= 1024) return static_cast<int>(n);
+    if (end != v) {
+      while (*end == ' ' || *end == '\t') ++end;
+      if (*end == '\0' && n >= 1 && n <= 1024) return static_cast<int>(n);
+    }
   }
   const unsigned cores = std::thread::hardware_concurrency();
   return cores >= 1 ? static_cast<int>(cores) : 1;

@@ -15,8 +15,9 @@ inline constexpr int kExitStop = 1;      // the program's own stop (" STOP: DRAV
 inline constexpr int kExitFatal = 2;     // fatal error report on standard error
 inline constexpr int kExitNoMatrix = 3;  // the matrix could not be allocated
 
-// The threads a run may use: DRAV_THREADS when it holds a count from 1 to 1024, else the cores
-// of the machine. With 1 the stiffness report and the factorization run one after the other.
+// The threads a run may use: DRAV_THREADS when it holds a count from 1 to 1024 (blanks around
+// it allowed), else the cores of the machine. With 1 the stiffness report and the
+// factorization run one after the other. The factorization takes the count from here.
 int run_threads();
 
 // Runs the whole program in the working directory; console records go to `console`.

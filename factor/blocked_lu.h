@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "factor/outcome.h"
+#include "factor/wide_band.h"
 #include "params/work.h"
 
 namespace drav {
@@ -28,7 +29,7 @@ enum class Isa {
 };
 
 struct BlockedOptions {
-  int threads = 0;      // 0: DRAV_THREADS if set (a positive integer), else the machine's cores
+  int threads = 0;      // 0: the machine's cores
   Isa isa = Isa::Best;  // Best = chosen at run time; tests can force each variant the CPU runs
 };
 
@@ -40,31 +41,42 @@ bool isa_available(Isa isa);
 // available replaced by the best one that is.
 Isa isa_in_use(Isa isa);
 
-// The thread count LUDECOMP_BLOCKED uses for `threads` (see BlockedOptions::threads) before it
-// fits the count to the size of the system.
+// The thread count the blocked kernels use for `threads` (see BlockedOptions::threads) before
+// they fit the count to the size of the system.
 int threads_in_use(int threads);
 
 // Factors the leading N x N block of LU in place as LUDECOMP does, given that every entry (I,J)
 // with |I-J| >= half_band is +0.0 (half_band = N: a dense matrix; values outside 1..N are taken
-// as N). IORD[k-1] receives IORD(k), 1-based.
+// as N). IORD[k-1] receives IORD(k), 1-based. A band narrow enough for band storage of its own
+// is factored there (as LUDECOMP_WIDE_BAND does) and written back.
 //
 // Complete: LU and IORD exactly as LUDECOMP leaves them, every bit (signed zeros included),
 // KSTEP = N+1. N < 1 is the empty system: Complete with KSTEP = 1, nothing touched.
 // PivotFailed: KSTEP and the bits of pivot = u(KSTEP,KSTEP) exactly as LUDECOMP's failing step.
-// LU then holds a partial state (every factor of the steps before KSTEP in the columns of the
-// blocks already finished, entry values or running work elsewhere, rows partly exchanged) and
-// IORD the exchanges made so far; neither is meant for use.
+// LU then holds a partial state and IORD the exchanges made so far; neither is meant for use.
 // Declined: only when the working memory cannot be had; LU and IORD are then untouched.
 //
-// No text is written. Working memory besides LU, for blocks of 256 columns: about
-// 8 * N * 840 bytes (the running sums of two blocks, the rows of U above the next block packed
-// for the products, a 32-column panel stored by columns twice: a fifth of the matrix at
-// N = 4000, a tenth at N = 8000), 0.5 MB per thread and 0.5 MB of packed rows; for a band
-// (half_band < N, narrow enough to be worth clipping) also two blocks kept aside within the
-// band, 2 * 8 * 256 * (3 * half_band + 256) bytes, so that a value that is not finite can send
-// a block back to be redone on the whole matrix (see blocked/scheme.cpp). Threads: none for
-// N <= 160.
+// No text is written. Working memory besides LU, for blocks of nb = 256 columns: about
+// 8 * N * (3 * nb + 64) bytes (the running sums of two blocks, the rows of U above the next
+// block packed for the products, a 32-column panel stored by columns twice) and a little per
+// thread. Threads: none for N <= 160.
 FactorOutcome LUDECOMP_BLOCKED(Matrix& LU, int32_t N, int32_t half_band, int32_t* IORD,
                                const BlockedOptions& opt = {});
+
+// The margins that LUDECOMP_WIDE_BAND needs in the slots of a band (WideBand::allocate).
+WideBand::Pads wide_band_pads(const BlockedOptions& opt = {});
+
+// Factors the band A (allocated with wide_band_pads and filled with the entries) in place as
+// LUDECOMP factors the dense matrix, following the fill that the row exchanges make: the work
+// is about N * b * (b + the fill), the memory besides A about 8 * (3 * nb * (2b + nb)) bytes.
+// Complete: IORD and A.row() exactly as LUDECOMP leaves IORD and LU. PivotFailed: KSTEP and
+// the pivot's bits exact. Declined (IORD and A no longer meant for use) when an entry or a
+// value computed on the way is not finite, or memory is lacking: another kernel must run on the
+// entries. N = 0 is the empty system (Complete, KSTEP 1).
+FactorOutcome LUDECOMP_WIDE_BAND(WideBand& A, int32_t* IORD, const BlockedOptions& opt = {});
+
+// True when a band of half band b of order N is worth factoring on storage of its own: the
+// slots, about 3b wide, are well short of the dense rows.
+bool wide_band_pays(int32_t N, int32_t half_band);
 
 }  // namespace drav

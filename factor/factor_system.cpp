@@ -2,86 +2,82 @@
 
 #include <algorithm>
 
-#include "factor/reference/ludecomp.h"
-#if __has_include("factor/blocked_lu.h")
 #include "factor/blocked_lu.h"
-#endif
+#include "factor/reference/ludecomp.h"
 
 namespace drav {
 
 namespace {
 
-#if __has_include("factor/blocked_lu.h")
-constexpr bool kBlockedKernel = true;
-
-FactorOutcome dense_kernel(Matrix& LU, int32_t N, int32_t half_band, int32_t* IORD,
-                           const FactorOptions& opt) {
-  BlockedOptions blocked;
-  blocked.threads = opt.threads;
-  return LUDECOMP_BLOCKED(LU, N, half_band, IORD, blocked);
-}
-#else
-// Until the blocked kernel is there, the dense path is the literal scheme alone.
-constexpr bool kBlockedKernel = false;
-
-FactorOutcome dense_kernel(Matrix&, int32_t, int32_t, int32_t*, const FactorOptions&) {
-  FactorOutcome r;
-  r.stop = FactorOutcome::Stop::Declined;
-  return r;
-}
-#endif
+// The narrow kernel goes step by step with a few rows at a time; the blocked one pays for its
+// blocks, panels and team only where the band is wide enough (the hand-over is measured:
+// bench/lu/README.md).
+constexpr int32_t kNarrowBandLimit = 192;
 
 }  // namespace
 
-// Both kernels cost about N b^2 on a band of half width b; the band kernel is faster on
-// narrow bands, where the blocked kernel's blocks are mostly edge, and slower on wide ones.
-// Measured (bench/pipeline_bench.cpp on grid trusses, seconds, a busy machine):
-//      N     b   band  blocked        N     b   band  blocked
-//   1980    64  0.019    0.062     3960    64  0.048    0.265
-//   1920   124  0.060    0.087     3960   124  0.094    0.160
-//   1968   250  0.147    0.117     3936   250  0.468    0.283
-//   7872   250  0.719    0.756     7936   500  3.917    1.390
-// so the band kernel takes half bands up to 192. The literal scheme is some ten times slower
-// than the band kernel on any band, so without the blocked kernel the band kernel takes every
-// band up to N / 4, where its storage (about 7 N b doubles) is near twice the dense matrix.
 int32_t band_limit(int32_t N) {
-  const int32_t quarter = std::max(64, N / 4);
-  return kBlockedKernel ? std::min(192, quarter) : quarter;
+  return std::min(kNarrowBandLimit, std::max(64, N / 4));
 }
 
 const double* Factorization::row(int32_t p, double* buf) const {
-  if (kernel == Kernel::Band) {
-    band_.row(p, buf);
-    return buf;
+  switch (kernel) {
+    case Kernel::Band:
+      band_.row(p, buf);
+      return buf;
+    case Kernel::WideBand:
+      wide_.row(p, buf);
+      return buf;
+    default:
+      return lu_->row(p);
   }
-  return lu_->row(p);
 }
 
 FactorOutcome factor_system(const UpperRows& A, Matrix& LU, int32_t* IORD, Factorization& F,
                             const FactorOptions& opt) {
+  using Path = FactorOptions::Path;
   const int32_t N = A.n;
   F.n_ = N;
   F.lu_ = &LU;
   F.half_band = A.half_band();
-  const bool band = opt.path == FactorOptions::Path::Band ||
-                    (opt.path == FactorOptions::Path::Auto && F.half_band <= band_limit(N));
-  if (band && F.entry_.allocate(N, F.half_band)) {
+  const int32_t b = F.half_band;
+  Path path = opt.path;
+  if (path == Path::Auto)
+    path = b <= band_limit(N) ? Path::Band : wide_band_pays(N, b) ? Path::WideBand : Path::Dense;
+  // Each entry and its mirror, from the compact rows.
+  auto fill = [&](auto&& put) {
     for (int32_t I = 1; I <= N; ++I)
       for (int64_t e = A.row_begin(I); e < A.row_end(I); ++e) {
         const int32_t J = A.col[static_cast<size_t>(e)];
-        F.entry_.at(I, J) = A.val[static_cast<size_t>(e)];
-        F.entry_.at(J, I) = A.val[static_cast<size_t>(e)];
+        put(I, J, A.val[static_cast<size_t>(e)]);
+        put(J, I, A.val[static_cast<size_t>(e)]);
       }
+  };
+  BlockedOptions blocked;
+  blocked.threads = opt.threads;
+  if (path == Path::Band && F.entry_.allocate(N, b)) {
+    fill([&](int32_t I, int32_t J, double v) { F.entry_.at(I, J) = v; });
     F.outcome = LUDECOMP_BAND(F.entry_, IORD, F.band_);
     if (F.outcome.stop != FactorOutcome::Stop::Declined) {
       F.kernel = Kernel::Band;
       return F.outcome;
     }
   }
-  F.band_ = BandFactors();  // not needed any more
+  if (path == Path::WideBand && F.wide_.allocate(N, b, wide_band_pads(blocked))) {
+    fill([&](int32_t I, int32_t J, double v) { F.wide_.set(I, J, v); });
+    F.outcome = LUDECOMP_WIDE_BAND(F.wide_, IORD, blocked);
+    if (F.outcome.stop != FactorOutcome::Stop::Declined) {
+      F.kernel = Kernel::WideBand;
+      return F.outcome;
+    }
+  }
+  // Not needed any more.
+  F.band_ = BandFactors();
   F.entry_.allocate(0, 1);
+  F.wide_.allocate(0, 1, {});
   A.scatter(LU);
-  F.outcome = dense_kernel(LU, N, F.half_band, IORD, opt);
+  // The dense matrix as a whole: a band the storage of its own could not take is not one here.
+  F.outcome = LUDECOMP_BLOCKED(LU, N, N, IORD, blocked);
   F.kernel = Kernel::Blocked;
   if (F.outcome.stop == FactorOutcome::Stop::Declined) {
     F.outcome = LUDECOMP_OUTCOME(LU, N, IORD);

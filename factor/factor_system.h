@@ -7,26 +7,29 @@
 
 #include "factor/band_lu.h"
 #include "factor/outcome.h"
+#include "factor/wide_band.h"
 #include "params/upper_rows.h"
 #include "params/work.h"
 
 namespace drav {
 
 enum class Kernel {
-  Band,     // band storage of its own, O(N b^2); the dense LU is not touched
-  Blocked,  // the dense LU, filled from the entries
-  Literal,  // the dense LU, the literal scheme (where the others decline)
+  Band,      // a narrow band on storage of its own, step by step; the dense LU is not touched
+  WideBand,  // a wide band on storage of its own, blocked; the dense LU is not touched
+  Blocked,   // the dense LU, filled from the entries
+  Literal,   // the dense LU, the literal scheme (where the others decline)
 };
 
 struct FactorOptions {
-  // Threads of the dense kernel; 0: the number the machine offers.
+  // Threads of the blocked kernels; 0: the number the machine offers.
   int threads = 0;
   // Tests and benchmarks pin a path; Auto chooses by the half band the entries need.
-  enum class Path { Auto, Band, Dense } path = Path::Auto;
+  enum class Path { Auto, Band, WideBand, Dense } path = Path::Auto;
 };
 
-// The widest half band the band kernel takes for an order N; wider bands go to the dense
-// kernel, which is faster there (measured; see the definition).
+// The widest half band the narrow band kernel takes for an order N; wider bands go to the
+// blocked kernel on band storage, which is faster there (measured: bench/lu/README.md), or,
+// where band storage would not be much smaller than the matrix, on the dense matrix.
 //
 // A band rather than a profile (the first entry of each row): with partial pivoting any row of
 // the window may become the pivot row, so the rows of U reach 2b-2 columns beyond the diagonal
@@ -59,6 +62,7 @@ class Factorization {
   const Matrix* lu_ = nullptr;
   BandMatrix entry_;
   BandFactors band_;
+  WideBand wide_;
 };
 
 // Factors the symmetric matrix of A (order A.n). LU is the run's dense matrix, of order at

@@ -188,7 +188,7 @@ TEST(FactorSystem, RandomProfilesOnEveryPathMatchTheLiteralFactorization) {
             a[0][n - 1] = -0.0;
             a[any(rng) / 2][any(rng)] *= -1;
           }
-          for (Path path : {Path::Auto, Path::Band, Path::Dense}) ch.check(a, path);
+          for (Path path : {Path::Auto, Path::Band, Path::WideBand, Path::Dense}) ch.check(a, path);
         }
   ch.tally.print("random profiles");
   EXPECT_GT(ch.tally.band, 1000);
@@ -238,7 +238,7 @@ TEST(FactorSystem, ValuesThatAreNotFiniteGetTheLiteralResult) {
         a[std::min(i, j)][std::max(i, j)] = v;
         if (v == 1e308) a[0][std::min(n - 1, 1)] = -1e308;  // overflow on the way
         SCOPED_TRACE("value " + std::to_string(v) + " n " + std::to_string(n));
-        for (Path path : {Path::Auto, Path::Band, Path::Dense}) {
+        for (Path path : {Path::Auto, Path::Band, Path::WideBand, Path::Dense}) {
           const Kernel k = ch.check(a, path);
           if (!std::isfinite(v)) {
             EXPECT_NE(k, Kernel::Band);

@@ -1,0 +1,66 @@
+// The tasks that give the next block the terms of the steps before the current one, while the
+// current one is factored (see elimination.h).
+#include <algorithm>
+
+#include "factor/blocked/elimination.h"
+
+namespace drav::blocked {
+
+// The tasks that give block B the terms of the steps [B.first, m1), and zero the rest of its
+// sums, reading the rows in `order`.
+void Elimination::prepare(Tasks& w, Block& B, int m1, const int32_t* order) {
+  w.block = &B;
+  w.order = order;
+  w.m0 = std::min(B.first, m1);
+  w.m1 = m1;
+  w.zero_end = B.reach;
+  runs_for(B, w.m0, w.m1, next_runs_);
+  w.runs = &next_runs_;
+  const int ncols = B.k1 - B.k0;
+  w.slice_cols = std::min(round_up(ncols, k_.nr), slice_cols_);
+  w.slices = w.m0 < w.m1 ? (ncols + w.slice_cols - 1) / w.slice_cols : 0;
+  w.chunk_rows = round_up(chunk_rows_, k_.mr);
+  w.chunks = (w.zero_end - w.m1 + w.chunk_rows - 1) / w.chunk_rows;
+}
+
+void Elimination::run_tasks(Tasks& w, int member) {
+  Block& B = *w.block;
+  double* pack = pack_[static_cast<size_t>(member)].data();
+  Gather& g = gather_[static_cast<size_t>(member)];
+  const int nr = k_.nr;
+  for (;;) {
+    if (w.abandoned.load()) return;
+    const int slice = w.next_slice.fetch_add(1);
+    if (slice >= w.slices) break;
+    const int c0 = B.k0 + slice * w.slice_cols, c1 = std::min(B.k1, c0 + w.slice_cols);
+    zero_sums(B, w.m0, w.m1, c0, c1);
+    for (const Run& run : *w.runs) {
+      // A band leaves the columns past a run's reach without its terms.
+      const int end = std::min(c1, run.cols);
+      if (end <= c0) continue;
+      const int kk = run.p1 - run.p0;
+      trisolve(w.order, B, run.p0, run.p1, c0, end, pack, g);
+      // Packed once for every product with these rows: this slice's tiles of the run.
+      double* bp = up_.data() + run.packed + static_cast<int64_t>(c0 - B.k0) / nr * kk * nr;
+      pack_rows(w.order, run.p0, kk, c0, end - c0, bp, g);
+      product(w.order, B, run.p1, std::min(w.m1, run.rows), w.m1, run.p0, kk, c0, end - c0, bp,
+              g);
+    }
+    if (w.slices_done.fetch_add(1) == w.slices - 1) w.slices_finished.wake();
+  }
+  w.slices_finished.wait([&] { return w.slices_done.load() == w.slices || w.abandoned.load(); });
+  for (;;) {
+    if (w.abandoned.load()) return;
+    const int chunk = w.next_chunk.fetch_add(1);
+    if (chunk >= w.chunks) break;
+    const int r0 = w.m1 + chunk * w.chunk_rows, r1 = std::min(w.zero_end, r0 + w.chunk_rows);
+    zero_sums(B, r0, r1, B.k0, B.k1);
+    // Every row stands in the window of the steps before m1 or where it entered.
+    const int wider = std::min(r1, entered(w.m1));
+    for (const Run& run : *w.runs)
+      product(w.order, B, r0, std::min(r1, run.rows), wider, run.p0, run.p1 - run.p0, B.k0,
+              run.cols - B.k0, up_.data() + run.packed, g);
+  }
+}
+
+}  // namespace drav::blocked

@@ -1,0 +1,160 @@
+// The column steps of a block: panel by panel, column by column inside a panel (see
+// elimination.h).
+#include <algorithm>
+#include <cmath>
+
+#include "factor/blocked/elimination.h"
+#include "factor/pivot_rule.h"
+
+namespace drav::blocked {
+
+// Step 2 for block B, whose sums hold every term m < B.k0, with at most `most` members.
+// False when the pivot test fails (fail_k_, fail_pivot_).
+bool Elimination::factor_block(Block& B, int most) {
+  for (int c0 = B.k0; c0 < B.k1; c0 += ib_) {
+    const int c1 = std::min(B.k1, c0 + ib_);
+    update(B, c0, c1, B.k0, c0, most);
+    // Rows that enter the window only after the panel have nothing in its columns.
+    if (!factor_panel(B, c0, c1, std::min(B.reach, entered(c1)), most)) return false;
+  }
+  return true;
+}
+
+// Factors the panel of columns [c0, c1) on rows [c0, rows_end), whose running sums hold every
+// term m < c0. Works on a copy of the panel stored column by column, so that each step runs
+// down contiguous columns, the rows split between the members: each finds the candidate of
+// its rows, member 0 picks the pivot, exchanges, tests and finishes the row of U, and all
+// then form the multipliers and the new terms of their rows. False when the pivot test fails
+// (fail_k_, fail_pivot_; the panel's values are written back first).
+bool Elimination::factor_panel(Block& B, int c0, int c1, int rows_end, int most) {
+  const int w = c1 - c0;
+  const int rows = rows_end - c0;
+  const int64_t ld = xld_;
+  double* X = x_.data();
+  double* Y = y_.data();
+  bool failed = false;
+  const int members = members_for(static_cast<int64_t>(rows) * w * w / 2, rows / panel_rows_, most);
+  Barrier barrier(members);
+  // The columns of the panel that the row at position i keeps: on a band none before its first
+  // entry (a zero there, or the zero multiplier of a row below the window, which the storage
+  // leaves out); for a row of U of the panel none past its reach once the step is done.
+  auto kept = [&](int i, bool done) {
+    if (!band_) return Range{c0, c1};
+    const int32_t r = iord_[i] - 1;
+    int end = std::min(c1, band_->hi(r) + 1);
+    if (done && i < c1) end = std::min(end, ju(i) + 1);
+    return Range{std::max(c0, band_->entry(r)), end};
+  };
+
+  parallel(members, [&](int t, int members) {
+    const Range own = share(0, rows, t, members, 8);
+    for (int i = own.begin; i < own.end; ++i) {
+      const Range cols = kept(c0 + i, false);
+      const double* sr = srow(B, c0 + i) + (c0 - B.k0);
+      for (int j = 0; j < w; ++j) {
+        X[j * ld + i] = 0.0;
+        Y[j * ld + i] = sr[j];
+      }
+      if (cols.begin < cols.end) {
+        const double* ar = at(iord_, c0 + i, cols.begin);
+        for (int j = cols.begin; j < cols.end; ++j) X[(j - c0) * ld + i] = ar[j - cols.begin];
+      }
+    }
+    int s = 0;
+    for (; s < w; ++s) {
+      const int k = c0 + s;
+      double* x = X + s * ld;
+      const int lo = std::max(own.begin, s), hi = own.end;
+      // The candidates, and at once the numerators of the multipliers: a - S. At step 1 they
+      // are the entries themselves.
+      if (k > 0 && lo < hi) k_.sub(hi - lo, x + lo, Y + s * ld + lo, x + lo);
+      // No search at the last step, which has one candidate.
+      if (k < n_ - 1) {
+        const int best = lo < hi ? k_.pivot(hi - lo, x + lo) : -1;
+        slots_[static_cast<size_t>(t)] =
+            best < 0 ? Slot{0.0f, -1}
+                     : Slot{std::fabs(static_cast<float>(x[lo + best])), lo + best};
+      }
+      barrier.arrive_and_wait();
+      if (t == 0) failed = !pivot_step(c0, c1, s, members);
+      barrier.arrive_and_wait();
+      if (failed) break;
+      // The multipliers of column k and the terms of step k for the panel's later columns.
+      const double ukk = x[s];
+      const int below = std::max(own.begin, s + 1);
+      if (below < hi) {
+        k_.div(hi - below, x + below, ukk);
+        for (int j = s + 1; j < w; ++j)
+          k_.axpy_col(hi - below, x + below, X[j * ld + s], Y + j * ld + below);
+      }
+    }
+    for (int i = own.begin; i < own.end; ++i) {
+      const Range cols = kept(c0 + i, !failed);
+      if (cols.begin >= cols.end) continue;
+      double* ar = at(iord_, c0 + i, cols.begin);
+      for (int j = cols.begin; j < cols.end; ++j) ar[j - cols.begin] = X[(j - c0) * ld + i];
+    }
+  });
+  if (failed) return false;
+  // This panel's exchanges in the later columns' sums and, on the dense matrix, in the block's
+  // other columns (a band's rows stay where they are).
+  for (int k = c0; k < c1; ++k) {
+    const int p = piv_[static_cast<size_t>(k)];
+    if (p == k) continue;
+    if (!band_) {
+      double* rk = a_ + k * lda_;
+      double* rp = a_ + p * lda_;
+      std::swap_ranges(rk + B.k0, rk + c0, rp + B.k0);
+      std::swap_ranges(rk + c1, rk + B.k1, rp + c1);
+    }
+    std::swap_ranges(srow(B, k) + (c1 - B.k0), srow(B, k) + (B.k1 - B.k0),
+                     srow(B, p) + (c1 - B.k0));
+  }
+  return true;
+}
+
+// Step k = c0 + s of a panel, once the members' candidates are in slots_: the pivot (the
+// largest magnitude, the first row that has it), the exchange, the pivot test and row k of U
+// in the panel's later columns. False when the pivot test fails.
+bool Elimination::pivot_step(int c0, int c1, int s, int members) {
+  const int k = c0 + s;
+  const int w = c1 - c0;
+  const int64_t ld = xld_;
+  double* X = x_.data();
+  double* Y = y_.data();
+  int p = s;
+  if (k < n_ - 1) {
+    float most = 0.0f;
+    for (int t = 0; t < members; ++t) most = std::max(most, slots_[static_cast<size_t>(t)].most);
+    if (most > 0.0f)
+      for (int t = 0; t < members; ++t)
+        if (slots_[static_cast<size_t>(t)].most == most) {
+          p = slots_[static_cast<size_t>(t)].at;
+          break;
+        }
+  }
+  piv_[static_cast<size_t>(k)] = c0 + p;
+  if (band_) {
+    // The fill so far: the pivot row reaches no further than its position allows.
+    const int32_t reach = std::min(n_ - 1, c0 + p + b_ - 1);
+    band_->ju[static_cast<size_t>(k)] = std::max(k > 0 ? ju(k - 1) : 0, reach);
+  }
+  if (p != s) {
+    std::swap(iord_[k], iord_[c0 + p]);
+    for (int j = 0; j < w; ++j) {
+      std::swap(X[j * ld + s], X[j * ld + p]);
+      std::swap(Y[j * ld + s], Y[j * ld + p]);
+    }
+  }
+  const double ukk = X[s * ld + s];
+  if (pivot_fails(ukk)) {
+    fail_k_ = k;
+    fail_pivot_ = ukk;
+    return false;
+  }
+  if (k > 0)
+    for (int j = s + 1; j < w; ++j) X[j * ld + s] = X[j * ld + s] - Y[j * ld + s];
+  return true;
+}
+
+}  // namespace drav::blocked

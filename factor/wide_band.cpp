@@ -1,0 +1,81 @@
+#include "factor/wide_band.h"
+
+#include <algorithm>
+#include <new>
+
+namespace drav {
+
+bool WideBand::allocate(int32_t n, int32_t b, Pads pads) {
+  const int32_t m = std::max(n, 0);
+  b = std::clamp(b, 1, std::max(m, 1));
+  pads.left = std::max(pads.left, 0);
+  pads.right = std::max(pads.right, 0);
+  const int64_t ld = int64_t{pads.left} + 3 * int64_t{b} - 2 + pads.right;
+  if (!slots_.allocate(static_cast<int64_t>(m) * ld)) return false;
+  try {
+    start_.resize(static_cast<size_t>(m));
+    hi_.resize(static_cast<size_t>(m));
+    ju.assign(static_cast<size_t>(m), 0);
+    moved_.clear();
+    id_.clear();
+    zeros_.clear();
+  } catch (const std::bad_alloc&) {
+    slots_.release();
+    return false;
+  }
+  n_ = m;
+  b_ = b;
+  pads_ = pads;
+  ld_ = ld;
+  for (int32_t r = 0; r < m; ++r) {
+    start_[static_cast<size_t>(r)] = slot(r);
+    hi_[static_cast<size_t>(r)] = static_cast<int32_t>(lo(r) + ld - 1);
+  }
+  return true;
+}
+
+bool WideBand::entries_finite() const {
+  for (int32_t r = 0; r < n_; ++r) {
+    const int32_t last = std::min(n_ - 1, r + b_ - 1);
+    if (!all_finite(at(r, entry(r)), last - entry(r) + 1)) return false;
+  }
+  return true;
+}
+
+bool WideBand::relocate(int32_t r, int32_t last) {
+  if (last <= hi(r)) return true;
+  try {
+    if (moved_.empty()) moved_.resize(static_cast<size_t>(n_));
+    std::vector<double> row(static_cast<size_t>(last - lo(r) + 1), 0.0);
+    std::copy(start_[r], start_[r] + (hi(r) - lo(r) + 1), row.begin());
+    moved_[static_cast<size_t>(r)].swap(row);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  start_[static_cast<size_t>(r)] = moved_[static_cast<size_t>(r)].data();
+  hi_[static_cast<size_t>(r)] = last;
+  return true;
+}
+
+void WideBand::complete(const int32_t* iord) {
+  id_.resize(static_cast<size_t>(n_));
+  zeros_.resize(static_cast<size_t>(n_));
+  for (int32_t k = 0; k < n_; ++k) id_[static_cast<size_t>(k)] = iord[k] - 1;
+  for (int32_t k = 0; k < n_; ++k)
+    zeros_[static_cast<size_t>(k)] = *at(id_[static_cast<size_t>(k)], k) < 0.0 ? -0.0 : 0.0;
+}
+
+void WideBand::row(int32_t p, double* out) const {
+  const int32_t k = p - 1;
+  const int32_t r = id_[static_cast<size_t>(k)];
+  // Multipliers: the zeros of the steps before the row entered the window, then its own.
+  const int32_t first = std::min(k, entry(r));
+  std::copy(zeros_.begin(), zeros_.begin() + first, out);
+  std::copy(at(r, first), at(r, k), out + first);
+  // The row of U, +0.0 past the reach of its step.
+  const int32_t last = std::min(n_ - 1, ju[static_cast<size_t>(k)]);
+  std::copy(at(r, k), at(r, last) + 1, out + k);
+  std::fill(out + last + 1, out + n_, 0.0);
+}
+
+}  // namespace drav
