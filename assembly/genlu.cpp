@@ -160,9 +160,7 @@ UpperRows generate_upper(const COMPAR& c, const WorkArrays& W, const Matrix& A) 
 }
 
 void generate_matrix(const COMPAR& c, const WorkArrays& W, Matrix& A) {
-  const UpperRows U = generate_upper(c, W, A);
-  for (int32_t I = 1; I <= U.n; ++I) std::fill(A.row(I), A.row(I) + U.n, 0.0);
-  U.scatter(A);
+  generate_upper(c, W, A).scatter(A);
 }
 
 void GENLU(const COMPAR& c, const WorkArrays& W, Matrix& A) {

@@ -30,6 +30,11 @@ bool WideBand::allocate(int32_t n, int32_t b, Pads pads) {
   for (int32_t r = 0; r < m; ++r) {
     start_[static_cast<size_t>(r)] = slot(r);
     hi_[static_cast<size_t>(r)] = static_cast<int32_t>(lo(r) + ld - 1);
+    // The band of each row written once now, so that its pages are the process's own before
+    // the factorization reads them: a page first read maps the shared zero page, and the
+    // first write to it then costs a copy and a flush of every thread's address cache.
+    const int32_t last = std::min(m - 1, r + b - 1);
+    std::fill(at(r, entry(r)), at(r, last) + 1, 0.0);
   }
   return true;
 }

@@ -47,6 +47,7 @@ class WideBand {
   WideBand& operator=(const WideBand&) = delete;
 
   // n x n zeros with half band b (1 <= b <= n, or n = 0). False when the memory cannot be had.
+  // The margins and what the fill adds beyond the band take memory only once they are written.
   bool allocate(int32_t n, int32_t b, Pads pads);
   int32_t order() const { return n_; }
   int32_t half_band() const { return b_; }

@@ -5,6 +5,7 @@
 // filled from it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -47,17 +48,20 @@ struct UpperRows {
     return b;
   }
 
-  // Writes every entry into A and its mirror below the diagonal; the other entries of A are
-  // left as they are (+0.0 in a fresh matrix). A must have order at least n.
+  // Writes the symmetric matrix of the entries into the leading n x n block of A (order at least
+  // n), +0.0 where there is none. Row by row, every value, so that each page of A is first
+  // written, never first read: a page first read maps the shared zero page, and the first write
+  // to it then costs a copy and a flush of every thread's address cache.
   void scatter(Matrix& A) const {
     for (int32_t I = 1; I <= n; ++I) {
-      for (int64_t e = row_begin(I); e < row_end(I); ++e) {
-        const int32_t J = col[static_cast<size_t>(e)];
-        const double v = val[static_cast<size_t>(e)];
-        A(I, J) = v;
-        A(J, I) = v;
-      }
+      double* r = A.row(I);
+      std::fill(r, r + n, 0.0);
+      for (int64_t e = row_begin(I); e < row_end(I); ++e)
+        r[col[static_cast<size_t>(e)] - 1] = val[static_cast<size_t>(e)];
     }
+    for (int32_t I = 1; I <= n; ++I)
+      for (int64_t e = row_begin(I); e < row_end(I); ++e)
+        A(col[static_cast<size_t>(e)], I) = val[static_cast<size_t>(e)];
   }
 };
 
