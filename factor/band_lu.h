@@ -59,6 +59,8 @@ class BandMatrix {
   int32_t n_ = 0, b_ = 1;
 };
 
+class BandSteps;
+
 // The factors as the band elimination leaves them, with the entry matrix they came from
 // (which must outlive them).
 class BandFactors {
@@ -70,6 +72,7 @@ class BandFactors {
   void row(int32_t p, double* out) const;
 
  private:
+  friend class BandSteps;
   friend FactorOutcome LUDECOMP_BAND(const BandMatrix& A, int32_t* IORD, BandFactors& F);
 
   const BandMatrix* a_ = nullptr;
