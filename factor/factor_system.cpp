@@ -10,14 +10,16 @@ namespace drav {
 namespace {
 
 // The narrow kernel goes step by step with a few rows at a time; the blocked one pays for its
-// blocks, panels and team only where the band is wide enough (the hand-over is measured:
-// bench/lu/README.md).
-constexpr int32_t kNarrowBandLimit = 192;
+// blocks, panels and team from about this half band on (measured: bench/lu/README.md).
+constexpr int32_t kNarrowBand = 32;
 
 }  // namespace
 
 int32_t band_limit(int32_t N) {
-  return std::min(kNarrowBandLimit, std::max(64, N / 4));
+  // Where band storage for the blocked kernel would be near the dense matrix's size, the narrow
+  // kernel still beats the dense one on bands up to a quarter of the order.
+  if (wide_band_pays(N, kNarrowBand + 1)) return kNarrowBand;
+  return std::min(192, std::max(64, N / 4));
 }
 
 const double* Factorization::row(int32_t p, double* buf) const {

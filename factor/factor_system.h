@@ -29,7 +29,7 @@ struct FactorOptions {
 
 // The widest half band the narrow band kernel takes for an order N; wider bands go to the
 // blocked kernel on band storage, which is faster there (measured: bench/lu/README.md), or,
-// where band storage would not be much smaller than the matrix, on the dense matrix.
+// where band storage would not be much smaller than the matrix, to the dense kernel.
 //
 // A band rather than a profile (the first entry of each row): with partial pivoting any row of
 // the window may become the pivot row, so the rows of U reach 2b-2 columns beyond the diagonal

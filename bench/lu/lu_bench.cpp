@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "factor/band_lu.h"
 #include "factor/blocked_lu.h"
 #include "factor/reference/ludecomp.h"
 #include "params/compar.h"
@@ -132,6 +133,7 @@ struct Options {
   int reps = 3;
   int literal_max = 2000;  // larger systems: the literal time extrapolated by N^3
   std::string only;        // cases whose name contains this
+  int handover = 0;        // > 0: the narrow and the wide band kernels at about this order
 };
 
 struct Result {
@@ -253,6 +255,38 @@ void run_case(const Case& cs, const Options& opt, double& literal_per_n3) {
   std::fflush(stdout);
 }
 
+// The hand-over between the narrow band kernel and the blocked one on band storage: both on
+// the same truss bands of about n equations, interleaved, medians of the repetitions.
+void handover(const Options& opt, int n) {
+  for (int ny : {2, 4, 8, 12, 20, 30, 46, 62, 94, 126, 190}) {
+    const drav::Matrix entry = stiffness(truss(n / (2 * ny) + 1, ny, false, 0));
+    const int32_t N = entry.order(), b = true_band(entry);
+    std::vector<double> narrow, wide[2];
+    std::vector<int32_t> iord(static_cast<size_t>(N));
+    for (int rep = 0; rep < opt.reps; ++rep) {
+      drav::BandMatrix B;
+      B.allocate(N, b);
+      for (int32_t i = 1; i <= N; ++i)
+        for (int32_t j = std::max(1, i - b + 1); j <= std::min(N, i + b - 1); ++j)
+          B.at(i, j) = entry(i, j);
+      drav::BandFactors F;
+      narrow.push_back(seconds([&] { drav::LUDECOMP_BAND(B, iord.data(), F); }));
+      for (int t = 1; t <= 2; ++t) {
+        drav::WideBand w;
+        w.allocate(N, b, drav::wide_band_pads({t}));
+        for (int32_t i = 1; i <= N; ++i)
+          for (int32_t j = std::max(1, i - b + 1); j <= std::min(N, i + b - 1); ++j)
+            w.set(i, j, entry(i, j));
+        wide[t - 1].push_back(
+            seconds([&] { drav::LUDECOMP_WIDE_BAND(w, iord.data(), {t}); }));
+      }
+    }
+    std::printf("case=handover n=%d half_band=%d narrow_s=%.4f wide_1t_s=%.4f wide_2t_s=%.4f\n",
+                N, b, median(narrow), median(wide[0]), median(wide[1]));
+    std::fflush(stdout);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -265,8 +299,11 @@ int main(int argc, char** argv) {
       opt.literal_max = std::atoi(argv[++i]);
     } else if (a == "--only" && i + 1 < argc) {
       opt.only = argv[++i];
+    } else if (a == "--handover" && i + 1 < argc) {
+      opt.handover = std::atoi(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: %s [--reps R] [--literal-max N] [--only NAME]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--reps R] [--literal-max N] [--only NAME] [--handover N]\n",
+                   argv[0]);
       return 2;
     }
   }
@@ -287,6 +324,10 @@ int main(int argc, char** argv) {
               drav::isa_in_use(drav::Isa::Best) == drav::Isa::Avx512 ? "avx512"
               : drav::isa_in_use(drav::Isa::Best) == drav::Isa::Avx2 ? "avx2"
                                                                      : "portable");
+  if (opt.handover > 0) {
+    handover(opt, opt.handover);
+    return 0;
+  }
   double literal_per_n3 = 0;
   for (const Case& cs : cases)
     if (opt.only.empty() || cs.name.find(opt.only) != std::string::npos)

@@ -390,6 +390,46 @@ TEST(BlockedLu, WideBandsAndProfilesMatchTheLiteralFactorization) {
                            .minus_zero_l = 40});
 }
 
+// A band wide enough for storage of its own (3b + block < n) goes there; these make the row
+// exchanges fill it in every way: the bottom row of the window winning every step (U reaches
+// 2b-1 at once), rows so weak that each step pushes them further down (far past their slots),
+// winners at random depths, and failures inside blocks.
+TEST(BlockedLu, BandsFollowTheFillOfTheExchanges) {
+  Differential d;
+  std::mt19937_64 rng(5150);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  for (int n : {40, 97, 150, 260})
+    for (int b : {2, 5, 9, n / 8 + 1, n / 5}) {
+      Dense bottom = random_band(n, b, Fill::Uniform, rng);
+      for (int i = b - 1; i < n; ++i) bottom[i][i - b + 1] *= 1e3;
+      d.check(bottom, b);
+      Dense weak = random_band(n, b, Fill::Graded, rng);
+      for (int i = 0; i < n; i += 7)
+        for (double& v : weak[i]) v *= 1e-5;
+      d.check(weak, b);
+      Dense deep = random_band(n, b, Fill::Uniform, rng);
+      for (int i = 0; i < n; ++i)
+        for (int j = std::max(0, i - b + 1); j < i; ++j)
+          if (u(rng) < 0.2) deep[i][j] *= 50.0;
+      if (n >= 97) {
+        for (auto& r : deep) r[static_cast<size_t>(n * 2 / 3)] = 0.0;  // fails there at the latest
+      }
+      d.check(deep, b);
+    }
+  // The default blocks: a band across several of them, exchanges everywhere, a failure in the
+  // third.
+  Dense big = random_band(700, 60, Fill::ScaledRows, rng);
+  d.check(big, 60);
+  for (auto& r : big) r[560] = 0.0;
+  d.check(big, 60);
+  d.stats.print("band fill");
+  d.stats.expect_at_least({.complete = 30,
+                           .exchanged = 30,
+                           .fail_later = 8,
+                           .negative_pivots = 40,
+                           .minus_zero_l = 40});
+}
+
 TEST(BlockedLu, TrussStiffnessMatchesTheLiteralFactorization) {
   Differential d;
   std::mt19937_64 rng(97531);

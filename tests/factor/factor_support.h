@@ -92,6 +92,7 @@ class TwoReports {
   const COMPAR& literal() const { return lit_; }
   const COMPAR& tested() const { return new_; }
   std::string literal_text() const { return read_file(lit_path_); }
+  const std::string& tested_path() const { return new_path_; }
   std::string tested_text() const { return read_file(new_path_); }
 
  private:

@@ -61,12 +61,13 @@ bool all_plus_zero(const Matrix& m) {
 using Path = FactorOptions::Path;
 
 struct Tally {
-  int cases = 0, band = 0, dense = 0, literal = 0, failed = 0, exchanged = 0, negative = 0;
+  int cases = 0, band = 0, wide = 0, dense = 0, literal = 0, failed = 0, exchanged = 0;
+  int negative = 0;
   void print(const char* family) const {
     std::printf(
-        "%s: %d runs: %d band, %d dense, %d literal; %d failed, %d exchanged, %d with "
-        "negative pivots\n",
-        family, cases, band, dense, literal, failed, exchanged, negative);
+        "%s: %d runs: %d band, %d wide band, %d dense, %d literal; %d failed, %d exchanged, %d "
+        "with negative pivots\n",
+        family, cases, band, wide, dense, literal, failed, exchanged, negative);
   }
 };
 
@@ -75,12 +76,24 @@ class Chooser {
   // Factors `a` on `path` and compares everything with LUDECOMP; returns the kernel used.
   Kernel check(const Dense& a, Path path) {
     const int32_t n = static_cast<int32_t>(a.size());
-    reports_.clear();
-    Matrix lit = symmetric(a);
-    std::vector<int32_t> iord_lit(n + 1, -7), iord_new(n + 1, -7);
-    int32_t ierr = 5, kstep = 5;
-    recio::StringSink con_lit, con_new;
-    LUDECOMP(lit, n, iord_lit.data(), ierr, kstep, reports_.literal(), con_lit);
+    // The literal factorization once per matrix, whatever the paths tried on it.
+    if (!have_ || a != last_) {
+      have_ = true;
+      last_ = a;
+      reports_.clear();
+      lit_ = symmetric(a);
+      iord_lit_.assign(n + 1, -7);
+      ierr_ = 5, kstep_ = 5;
+      recio::StringSink con;
+      LUDECOMP(lit_, n, iord_lit_.data(), ierr_, kstep_, reports_.literal(), con);
+      con_lit_ = con.text();
+    }
+    std::filesystem::remove(reports_.tested_path());
+    const Matrix& lit = lit_;
+    const std::vector<int32_t>& iord_lit = iord_lit_;
+    const int32_t ierr = ierr_, kstep = kstep_;
+    std::vector<int32_t> iord_new(n + 1, -7);
+    recio::StringSink con_new;
 
     const UpperRows U = to_upper(a);
     Matrix LU;
@@ -109,16 +122,17 @@ class Chooser {
         break;
       }
     }
-    EXPECT_EQ(con_new.text(), con_lit.text());
+    EXPECT_EQ(con_new.text(), con_lit_);
     EXPECT_EQ(reports_.tested_text(), reports_.literal_text());
-    if (F.kernel == Kernel::Band) {
+    if (F.kernel == Kernel::Band || F.kernel == Kernel::WideBand) {
       EXPECT_TRUE(all_plus_zero(LU)) << "the band path wrote LU";
     }
 
     ++tally.cases;
-    ++(F.kernel == Kernel::Band      ? tally.band
-       : F.kernel == Kernel::Blocked ? tally.dense
-                                     : tally.literal);
+    ++(F.kernel == Kernel::Band       ? tally.band
+       : F.kernel == Kernel::WideBand ? tally.wide
+       : F.kernel == Kernel::Blocked  ? tally.dense
+                                      : tally.literal);
     if (ierr != 0) ++tally.failed;
     if (ierr == 0 && iord_lit != std::vector<int32_t>(iord_lit.size()) &&
         !std::is_sorted(iord_lit.begin(), iord_lit.begin() + n))
@@ -135,6 +149,12 @@ class Chooser {
 
  private:
   testing_factor::TwoReports reports_;
+  bool have_ = false;
+  Dense last_;
+  Matrix lit_;
+  std::vector<int32_t> iord_lit_;
+  int32_t ierr_ = 0, kstep_ = 0;
+  std::string con_lit_;
 };
 
 enum class Fill { Uniform, SmallIntegers, Ties };
@@ -192,6 +212,7 @@ TEST(FactorSystem, RandomProfilesOnEveryPathMatchTheLiteralFactorization) {
         }
   ch.tally.print("random profiles");
   EXPECT_GT(ch.tally.band, 1000);
+  EXPECT_GT(ch.tally.wide, 500);
   EXPECT_GT(ch.tally.dense + ch.tally.literal, 700);
   EXPECT_GT(ch.tally.failed, 300);
   EXPECT_GT(ch.tally.exchanged, 500);
@@ -212,17 +233,51 @@ TEST(FactorSystem, TheBandComesFromTheEntries) {
   EXPECT_EQ(ch.check(Dense(4, std::vector<double>(4, 0.0)), Path::Auto), Kernel::Band);
 }
 
-TEST(FactorSystem, WideMatricesGoToTheDenseKernel) {
+// Each half band to its kernel: the narrow one, the blocked one on band storage from the
+// hand-over on (where that storage is well short of the matrix), the dense one beyond.
+TEST(FactorSystem, EachBandGoesToItsKernel) {
   Chooser ch;
   std::mt19937_64 rng(777);
-  const int n = 160;  // band limit 64 at this order
-  EXPECT_EQ(band_limit(n), 64);
-  EXPECT_EQ(ch.check(random_profile(n, 50, Fill::Uniform, 0.3, rng), Path::Auto), Kernel::Band);
-  Dense wide = random_profile(n, 40, Fill::Uniform, 0.3, rng);
-  wide[3][3 + 64] = 0.25;  // half band 65
-  EXPECT_NE(ch.check(wide, Path::Auto), Kernel::Band);
-  EXPECT_NE(ch.check(random_profile(n, n, Fill::SmallIntegers, 0.5, rng), Path::Auto),
-            Kernel::Band);
+  EXPECT_EQ(band_limit(160), 64);
+  EXPECT_EQ(band_limit(600), 32);
+  struct Case {
+    int n, half_band;
+    Kernel expected;
+  };
+  for (const Case c : {Case{160, 50, Kernel::Band}, Case{160, 65, Kernel::Blocked},
+                       Case{600, 32, Kernel::Band}, Case{600, 33, Kernel::WideBand},
+                       Case{600, 110, Kernel::WideBand}, Case{600, 115, Kernel::Blocked}}) {
+    Dense a = random_profile(c.n, c.half_band - 5, Fill::Uniform, 0.3, rng);
+    a[3][3 + c.half_band - 1] = 0.25;  // exactly this half band
+    EXPECT_EQ(ch.check(a, Path::Auto), c.expected) << c.n << " " << c.half_band;
+  }
+  EXPECT_EQ(ch.check(random_profile(160, 160, Fill::SmallIntegers, 0.5, rng), Path::Auto),
+            Kernel::Blocked);
+}
+
+// Across the hand-over, in blocks of the default size: every band path against the literal
+// factorization, with exchanges, failures, negative pivots and signed zeros.
+TEST(FactorSystem, BandsAcrossTheHandOverMatchTheLiteralFactorization) {
+  Chooser ch;
+  std::mt19937_64 rng(2468);
+  const int n = 420;
+  for (int reach : {24, 31, 40, 52})
+    for (Fill fill : {Fill::Uniform, Fill::SmallIntegers})
+      for (bool singular : {false, true}) {
+        SCOPED_TRACE("reach " + std::to_string(reach) + (singular ? " singular" : ""));
+        Dense a = random_profile(n, reach, fill, 0.2, rng);
+        a[0][reach] = -0.0;  // a signed zero that sets the band
+        if (singular) {  // a zero row and column in the third block
+          for (int i = 0; i < n; ++i) a[std::min(i, 300)][std::max(i, 300)] = 0.0;
+        }
+        for (Path path : {Path::Auto, Path::Band, Path::WideBand}) ch.check(a, path);
+      }
+  ch.tally.print("across the hand-over");
+  EXPECT_GT(ch.tally.band, 15);
+  EXPECT_GT(ch.tally.wide, 20);
+  EXPECT_GT(ch.tally.failed, 20);
+  EXPECT_GT(ch.tally.exchanged, 20);
+  EXPECT_GT(ch.tally.negative, 40);
 }
 
 TEST(FactorSystem, ValuesThatAreNotFiniteGetTheLiteralResult) {
