@@ -35,7 +35,8 @@
 //    came from position p: the row at position p reaches no further than that before step k.
 // So a run of steps adds its terms only to the rows that have entered the window by its last
 // step, and only to the columns its rows of U reach. With a value that is not finite that no
-// longer holds (0 * inf is NaN): every block is checked once factored, and the band declines.
+// longer holds (0 * inf is NaN): every value written is checked, and the band declines at the
+// end of the block where one is not finite.
 #pragma once
 
 #include <atomic>
@@ -144,7 +145,6 @@ class Elimination {
   void pack_rows(const int32_t* order, int p0, int k, int c0, int ncols, double* bp, Gather& g);
   void exchange_outside(const Block& J, const Block* next);
   bool make_room(const Block& B);
-  bool finite(const Block& B) const;
 
   // ---- lookahead.cpp ----
   void prepare(Tasks& w, Block& B, int m1, const int32_t* order);
@@ -185,6 +185,8 @@ class Elimination {
   std::vector<Slot> slots_;
   int32_t fail_k_ = 0;
   double fail_pivot_ = 0.0;
+  // (Band) A value that is not finite was written: the terms left out may not be zeros.
+  std::atomic<bool> not_finite_{false};
 };
 
 template <class F>

@@ -93,6 +93,7 @@ bool Elimination::factor_panel(Block& B, int c0, int c1, int rows_end, int most)
       if (cols.begin >= cols.end) continue;
       double* ar = at(iord_, c0 + i, cols.begin);
       for (int j = cols.begin; j < cols.end; ++j) ar[j - cols.begin] = X[(j - c0) * ld + i];
+      if (band_ && !all_finite(ar, cols.end - cols.begin)) not_finite_.store(true);
     }
   });
   if (failed) return false;

@@ -276,6 +276,7 @@ void Elimination::trisolve(const int32_t* order, Block& B, int p0, int p1, int c
         if (wm > 0) k_.axpy(wm, *at(order, r, m), at(order, m, c0), s);
       }
       if (r > 0) k_.sub(wr, at(order, r, c0), s, at(order, r, c0));
+      if (band_ && !all_finite(at(order, r, c0), wr)) not_finite_.store(true);
     }
     return;
   }
@@ -323,16 +324,6 @@ bool Elimination::make_room(const Block& B) {
   return true;
 }
 
-// (Band) Every value the block holds is finite: only then were the terms left out zeros.
-bool Elimination::finite(const Block& B) const {
-  for (int i = B.first; i < B.reach; ++i) {
-    const int32_t r = iord_[i] - 1;
-    const int lo = std::max(B.k0, band_->entry(r)), hi = std::min(B.k1, band_->hi(r) + 1);
-    if (lo < hi && !all_finite(band_->at(r, lo), hi - lo)) return false;
-  }
-  return true;
-}
-
 FactorOutcome Elimination::run() {
   const FactorOutcome declined{FactorOutcome::Stop::Declined, 1, 0.0};
   for (int32_t i = 0; i < n_; ++i) iord_[i] = i + 1;
@@ -371,7 +362,8 @@ FactorOutcome Elimination::run() {
       };
       team_.run(body);
     }
-    if (band_ && !finite(cur)) return declined;
+    // Every value written so far is finite: only then were the terms left out zeros.
+    if (not_finite_.load()) return declined;
     if (failed) return {FactorOutcome::Stop::PivotFailed, fail_k_ + 1, fail_pivot_};
     exchange_outside(cur, last ? nullptr : &next);
     if (last) {
