@@ -25,6 +25,7 @@ bool WideBand::allocate(int32_t n, int32_t b, Pads pads) {
   }
   n_ = m;
   b_ = b;
+  finite_ = true;
   pads_ = pads;
   ld_ = ld;
   for (int32_t r = 0; r < m; ++r) {
@@ -35,14 +36,6 @@ bool WideBand::allocate(int32_t n, int32_t b, Pads pads) {
     // first write to it then costs a copy and a flush of every thread's address cache.
     const int32_t last = std::min(m - 1, r + b - 1);
     std::fill(at(r, entry(r)), at(r, last) + 1, 0.0);
-  }
-  return true;
-}
-
-bool WideBand::entries_finite() const {
-  for (int32_t r = 0; r < n_; ++r) {
-    const int32_t last = std::min(n_ - 1, r + b_ - 1);
-    if (!all_finite(at(r, entry(r)), last - entry(r) + 1)) return false;
   }
   return true;
 }

@@ -17,6 +17,7 @@
 // with the sign of the pivot, which row() composes from the pivots.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -54,9 +55,12 @@ class WideBand {
   Pads pads() const { return pads_; }
 
   // Entry (i,j), from 1, |i-j| < b.
-  void set(int32_t i, int32_t j, double v) { *at(i - 1, j - 1) = v; }
-  // True when every entry is finite.
-  bool entries_finite() const;
+  void set(int32_t i, int32_t j, double v) {
+    *at(i - 1, j - 1) = v;
+    finite_ = finite_ && std::isfinite(v);
+  }
+  // True when every entry set is finite.
+  bool entries_finite() const { return finite_; }
 
   // Row p (from 1) of the factored matrix exactly as LUDECOMP leaves it in LU after a complete
   // factorization: order() values into out.
@@ -87,6 +91,7 @@ class WideBand {
   const double* slot(int32_t r) const { return slots_.data() + static_cast<int64_t>(r) * ld_; }
 
   int32_t n_ = 0, b_ = 1;
+  bool finite_ = true;
   Pads pads_;
   int64_t ld_ = 0;
   ZArray<double> slots_;

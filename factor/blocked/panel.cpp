@@ -8,6 +8,13 @@
 
 namespace drav::blocked {
 
+namespace {
+
+// Rows copied together between the storage and the panel's columns.
+constexpr int kGroup = 8;
+
+}  // namespace
+
 // Step 2 for block B, whose sums hold every term m < B.k0, with at most `most` members.
 // False when the pivot test fails (fail_k_, fail_pivot_).
 bool Elimination::factor_block(Block& B, int most) {
@@ -47,17 +54,26 @@ bool Elimination::factor_panel(Block& B, int c0, int c1, int rows_end, int most)
   };
 
   parallel(members, [&](int t, int members) {
-    const Range own = share(0, rows, t, members, 8);
-    for (int i = own.begin; i < own.end; ++i) {
-      const Range cols = kept(c0 + i, false);
-      const double* sr = srow(B, c0 + i) + (c0 - B.k0);
-      for (int j = 0; j < w; ++j) {
-        X[j * ld + i] = 0.0;
-        Y[j * ld + i] = sr[j];
+    const Range own = share(0, rows, t, members, kGroup);
+    // Rows in groups, so that each column of the copies is written a cache line at a time.
+    for (int i0 = own.begin; i0 < own.end; i0 += kGroup) {
+      const int g = std::min(kGroup, own.end - i0);
+      const double* ar[kGroup];
+      const double* sr[kGroup];
+      Range cols[kGroup];
+      for (int q = 0; q < g; ++q) {
+        cols[q] = kept(c0 + i0 + q, false);
+        ar[q] = cols[q].begin < cols[q].end ? at(iord_, c0 + i0 + q, cols[q].begin) : nullptr;
+        sr[q] = srow(B, c0 + i0 + q) + (c0 - B.k0);
       }
-      if (cols.begin < cols.end) {
-        const double* ar = at(iord_, c0 + i, cols.begin);
-        for (int j = cols.begin; j < cols.end; ++j) X[(j - c0) * ld + i] = ar[j - cols.begin];
+      for (int j = 0; j < w; ++j) {
+        double* x = X + j * ld + i0;
+        double* y = Y + j * ld + i0;
+        for (int q = 0; q < g; ++q) {
+          const int c = c0 + j;
+          x[q] = c >= cols[q].begin && c < cols[q].end ? ar[q][c - cols[q].begin] : 0.0;
+          y[q] = sr[q][j];
+        }
       }
     }
     int s = 0;
@@ -88,12 +104,23 @@ bool Elimination::factor_panel(Block& B, int c0, int c1, int rows_end, int most)
           k_.axpy_col(hi - below, x + below, X[j * ld + s], Y + j * ld + below);
       }
     }
-    for (int i = own.begin; i < own.end; ++i) {
-      const Range cols = kept(c0 + i, !failed);
-      if (cols.begin >= cols.end) continue;
-      double* ar = at(iord_, c0 + i, cols.begin);
-      for (int j = cols.begin; j < cols.end; ++j) ar[j - cols.begin] = X[(j - c0) * ld + i];
-      if (band_ && !all_finite(ar, cols.end - cols.begin)) not_finite_.store(true);
+    for (int i0 = own.begin; i0 < own.end; i0 += kGroup) {
+      const int g = std::min(kGroup, own.end - i0);
+      double* ar[kGroup];
+      Range cols[kGroup];
+      for (int q = 0; q < g; ++q) {
+        cols[q] = kept(c0 + i0 + q, !failed);
+        ar[q] = cols[q].begin < cols[q].end ? at(iord_, c0 + i0 + q, cols[q].begin) : nullptr;
+      }
+      for (int j = 0; j < w; ++j) {
+        const double* x = X + j * ld + i0;
+        const int c = c0 + j;
+        for (int q = 0; q < g; ++q)
+          if (c >= cols[q].begin && c < cols[q].end) ar[q][c - cols[q].begin] = x[q];
+      }
+      if (band_)
+        for (int q = 0; q < g; ++q)
+          if (ar[q] && !all_finite(ar[q], cols[q].end - cols[q].begin)) not_finite_.store(true);
     }
   });
   if (failed) return false;

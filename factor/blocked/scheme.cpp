@@ -396,7 +396,7 @@ FactorOutcome factor_blocked(double* a, int64_t lda, int32_t n, int32_t half_ban
     if (band.allocate(n, half_band, band_pads(shape, kernels))) {
       for (int32_t i = 0; i < n; ++i)
         for (int32_t j = std::max(0, i - half_band + 1); j < std::min(n, i + half_band); ++j)
-          *band.at(i, j) = a[i * lda + j];
+          band.set(i + 1, j + 1, a[i * lda + j]);
       ZArray<int32_t> order;
       const FactorOutcome out = order.allocate(n)
                                     ? factor_wide_band(band, order.data(), kernels, team, shape)
