@@ -10,7 +10,8 @@
 //     the same way), column by column inside a panel: the pivot candidates a - S, the first of
 //     the largest single-precision magnitudes, the exchange, the pivot test, the multipliers,
 //     and the terms of the new step for the panel's later columns;
-//  3. apply the block's row exchanges outside it.
+//  3. apply the block's row exchanges outside it (and to the next block's sums), and give the
+//     next block the terms of this one's steps.
 // Each S(i,j) thus receives its terms in ascending m, each a separate product and addition,
 // whatever the blocking or the thread that adds them: the literal scheme's bits.
 //
@@ -20,7 +21,7 @@
 // which J's factorization does not touch, and they take the rows in the order before J's
 // exchanges, which step 3 then applies to S_{J+1} as well. The work is cut into tasks (slices
 // of columns for the rows of U, chunks of rows below) that the members take as they come free.
-// Then step 3, and the terms of J's own steps, split between all members.
+// Then step 3, and the terms of J's own steps in tasks of the same kind for all members.
 //
 // Two storages. The dense matrix: rows by position, exchanged whole. A band (WideBand): rows by
 // entry row, never moved, so that an exchange only swaps the row order (and the sums, which
@@ -67,11 +68,12 @@ struct Run {
 
 // The terms of the steps [m0, m1) for a block's columns, as tasks: slices of columns for the
 // rows [m0, m1) of U (each a chain of triangles and products down those rows), then, once every
-// slice is done, chunks of the rows [m1, zero_end) (each zeroed and given the terms). The
-// slices zero their own rows of the sums first. The rows are taken in `order`.
+// slice is done, chunks of the rows [m1, zero_end) (each given the terms). With `zero` each
+// task starts its rows of the sums at +0.0 first. The rows are taken in `order`.
 struct Tasks {
   Block* block = nullptr;
   const int32_t* order = nullptr;
+  bool zero = true;
   int m0 = 0, m1 = 0, zero_end = 0;
   int slice_cols = 0, slices = 0, chunk_rows = 0, chunks = 0;
   std::vector<Run>* runs = nullptr;
@@ -147,7 +149,7 @@ class Elimination {
   bool make_room(const Block& B);
 
   // ---- lookahead.cpp ----
-  void prepare(Tasks& w, Block& B, int m1, const int32_t* order);
+  void prepare(Tasks& w, Block& B, int m0, int m1, const int32_t* order, bool zero);
   void run_tasks(Tasks& w, int member);
 
   // ---- panel.cpp ----

@@ -1,17 +1,18 @@
 // The tasks that give the next block the terms of the steps before the current one, while the
-// current one is factored (see elimination.h).
+// current one is factored, and then those of the current one's steps (see elimination.h).
 #include <algorithm>
 
 #include "factor/blocked/elimination.h"
 
 namespace drav::blocked {
 
-// The tasks that give block B the terms of the steps [B.first, m1), and zero the rest of its
-// sums, reading the rows in `order`.
-void Elimination::prepare(Tasks& w, Block& B, int m1, const int32_t* order) {
+// The tasks that give block B the terms of the steps [m0, m1), reading the rows in `order`;
+// with `zero` they start its sums (every row from m0 on) at +0.0.
+void Elimination::prepare(Tasks& w, Block& B, int m0, int m1, const int32_t* order, bool zero) {
   w.block = &B;
   w.order = order;
-  w.m0 = std::min(B.first, m1);
+  w.zero = zero;
+  w.m0 = std::min(m0, m1);
   w.m1 = m1;
   w.zero_end = B.reach;
   runs_for(B, w.m0, w.m1, next_runs_);
@@ -33,7 +34,7 @@ void Elimination::run_tasks(Tasks& w, int member) {
     const int slice = w.next_slice.fetch_add(1);
     if (slice >= w.slices) break;
     const int c0 = B.k0 + slice * w.slice_cols, c1 = std::min(B.k1, c0 + w.slice_cols);
-    zero_sums(B, w.m0, w.m1, c0, c1);
+    if (w.zero) zero_sums(B, w.m0, w.m1, c0, c1);
     for (const Run& run : *w.runs) {
       // A band leaves the columns past a run's reach without its terms.
       const int end = std::min(c1, run.cols);
@@ -54,7 +55,7 @@ void Elimination::run_tasks(Tasks& w, int member) {
     const int chunk = w.next_chunk.fetch_add(1);
     if (chunk >= w.chunks) break;
     const int r0 = w.m1 + chunk * w.chunk_rows, r1 = std::min(w.zero_end, r0 + w.chunk_rows);
-    zero_sums(B, r0, r1, B.k0, B.k1);
+    if (w.zero) zero_sums(B, r0, r1, B.k0, B.k1);
     // Every row stands in the window of the steps before m1 or where it entered.
     const int wider = std::min(r1, entered(w.m1));
     for (const Run& run : *w.runs)

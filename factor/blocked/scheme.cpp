@@ -348,7 +348,7 @@ FactorOutcome Elimination::run() {
       failed = !factor_block(cur, team_.size());
       if (!last) zero_sums(next, next.first, next.reach, next.k0, next.k1);
     } else {
-      prepare(tasks, next, cur.k0, order);
+      prepare(tasks, next, next.first, cur.k0, order, true);
       auto body = [&](int t) {
         if (t == 0) {
           failed = !factor_block(cur, 1);
@@ -371,7 +371,10 @@ FactorOutcome Elimination::run() {
       return {FactorOutcome::Stop::Complete, n_ + 1, 0.0};
     }
     // The terms of cur's own steps for the next block.
-    update(next, next.k0, next.k1, cur.k0, cur.k1, team_.size());
+    Tasks own;
+    prepare(own, next, cur.k0, cur.k1, iord_, false);
+    auto body = [&](int t) { run_tasks(own, t); };
+    team_.run(body);
     cur = next;
     buffer = 1 - buffer;
   }
