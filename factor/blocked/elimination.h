@@ -1,6 +1,7 @@
 // The blocked elimination, left-looking over blocks of columns; its parts live in scheme.cpp
-// (the blocks, the products, the exchanges), panel.cpp (the column steps of a panel) and
-// lookahead.cpp (the tasks that form the next block's sums beside a block's factorization).
+// (the blocks, the products, the exchanges), panel.cpp (the column steps of a panel),
+// lookahead.cpp (the tasks that form the next block's sums beside a block's factorization) and
+// band_clip.cpp (what a band leaves out).
 //
 // For each block J = columns [k0, k1), with S_J the running sums of its columns (from +0.0):
 //  1. for the earlier steps in runs P = [p0, p1) of ascending m: finish the rows P of U in J
@@ -40,6 +41,7 @@
 // end of the block where one is not finite.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <vector>
@@ -84,6 +86,9 @@ struct Tasks {
 
 // Room of one member to gather rows that are not part of a strided matrix (a band's rows away
 // from their positions, or moved out of their slots).
+// The columns of a slice of tasks: whole register tiles.
+int slice_cols(const Shape& shape, const Kernels& k);
+
 struct Gather {
   static constexpr int kRows = 64;
   ZArray<double> a, c, b;
@@ -123,10 +128,11 @@ class Elimination {
   int entered(int k) const {
     return static_cast<int>(std::min<int64_t>(n_, k + static_cast<int64_t>(b_) - 1));
   }
-  // The first of the steps before `known` whose row of U reaches column c; `known` if none.
-  int first_reaching(int c, int known) const;
   Block block_at(int k0, int buffer, int known);
-  // The runs of the steps [m0, m1) for the columns of B.
+  // (band_clip.cpp) The first of the steps before `known` whose row of U reaches column c;
+  // `known` if none.
+  int first_reaching(int c, int known) const;
+  // (band_clip.cpp) The runs of the steps [m0, m1) for the columns of B.
   void runs_for(const Block& B, int m0, int m1, std::vector<Run>& runs) const;
   int round_up(int v, int m) const { return (v + m - 1) / m * m; }
 
@@ -146,6 +152,11 @@ class Elimination {
   // Packs the rows [p0, p0+k) of U, columns [c0, c0+ncols), for `product`.
   void pack_rows(const int32_t* order, int p0, int k, int c0, int ncols, double* bp, Gather& g);
   void exchange_outside(const Block& J, const Block* next);
+
+  // ---- band_clip.cpp ----
+  void gather(int32_t r, int c0, int n, double* out) const;
+  void gathered_product(const int32_t* order, const Block& B, int r0, int r1, int p0, int k,
+                        int c0, int ncols, const double* bp, Gather& g);
   bool make_room(const Block& B);
 
   // ---- lookahead.cpp ----

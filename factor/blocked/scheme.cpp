@@ -18,23 +18,10 @@ int whole_tiles(int v, int nr) {
   return std::max(nr, v / nr * nr);
 }
 
-int slice_cols(const Shape& shape, const Kernels& k) {
-  return std::max(1, shape.slice_tiles) * k.nr;
-}
-
 }  // namespace
 
-WideBand::Pads band_pads(const Shape& shape, const Kernels& k) {
-  // Left: a run of steps reaches rows that entered the window during it, in whole register
-  // tiles. Right: a run's
-  // columns are those its last row of U reaches, in whole tiles or slices, and the rows of a
-  // block may be pushed down within it.
-  const int depth = std::max(1, shape.band_depth);
-  return {depth + k.mr, whole_tiles(shape.block, k.nr) + depth + slice_cols(shape, k) + k.nr};
-}
-
-bool band_storage_pays(int32_t n, int32_t half_band, const Shape& shape) {
-  return half_band >= 1 && 3 * static_cast<int64_t>(half_band) + shape.block < n;
+int slice_cols(const Shape& shape, const Kernels& k) {
+  return std::max(1, shape.slice_tiles) * k.nr;
 }
 
 Elimination::Elimination(double* a, int64_t lda, int32_t n, int32_t* iord,
@@ -116,14 +103,6 @@ bool Elimination::allocate() {
   return true;
 }
 
-int Elimination::first_reaching(int c, int known) const {
-  if (!band_) return 0;
-  // ju is nondecreasing.
-  const std::vector<int32_t>& reach = band_->ju;
-  return static_cast<int>(
-      std::lower_bound(reach.begin(), reach.begin() + known, c) - reach.begin());
-}
-
 // Block B of columns from k0, made when the steps before `known` are done.
 Block Elimination::block_at(int k0, int buffer, int known) {
   Block B;
@@ -133,18 +112,6 @@ Block Elimination::block_at(int k0, int buffer, int known) {
   B.reach = band_ ? entered(B.k1) : n_;
   B.s = s_[buffer].data();
   return B;
-}
-
-void Elimination::runs_for(const Block& B, int m0, int m1, std::vector<Run>& runs) const {
-  runs.clear();
-  int64_t packed = 0;
-  for (int p0 = m0; p0 < m1; p0 += kc_) {
-    const int p1 = std::min(m1, p0 + kc_);
-    Run r{p0, p1, B.k1, std::min(B.reach, entered(p1)), packed};
-    if (band_) r.cols = std::min(B.k1, B.k0 + round_up(std::max(0, ju(p1 - 1) + 1 - B.k0), k_.nr));
-    packed += static_cast<int64_t>(p1 - p0) * round_up(r.cols - B.k0, k_.nr);
-    runs.push_back(r);
-  }
 }
 
 // Members (at most `most`) for a phase of `work` multiply-adds that splits into `units` pieces.
@@ -184,23 +151,8 @@ void Elimination::product(const int32_t* order, const Block& B, int r0, int r1, 
       i = j;
       continue;
     }
-    // Rows away from their places: their multipliers and sums gathered, zeros where a row
-    // keeps nothing.
     while (j < wider && j - i < Gather::kRows && !strided(order, j)) ++j;
-    for (int q = i; q < j; ++q) {
-      const int32_t r = order[q] - 1;
-      double* a = g.a.data() + static_cast<int64_t>(q - i) * k;
-      const int lo = std::max(p0, band_->lo(r)), hi = std::min(p0 + k, band_->hi(r) + 1);
-      std::fill(a, a + k, 0.0);
-      if (lo < hi) std::copy(band_->at(r, lo), band_->at(r, lo) + (hi - lo), a + (lo - p0));
-      std::copy(srow(B, q) + (c0 - B.k0), srow(B, q) + (c0 - B.k0) + ncols,
-                g.c.data() + static_cast<int64_t>(q - i) * ncols);
-    }
-    k_.gemm(j - i, ncols, k, g.a.data(), k, bp, g.c.data(), ncols);
-    for (int q = i; q < j; ++q) {
-      const double* c = g.c.data() + static_cast<int64_t>(q - i) * ncols;
-      std::copy(c, c + ncols, srow(B, q) + (c0 - B.k0));
-    }
+    gathered_product(order, B, i, j, p0, k, c0, ncols, bp, g);
     i = j;
   }
 }
@@ -213,13 +165,8 @@ void Elimination::pack_rows(const int32_t* order, int p0, int k, int c0, int nco
     k_.pack_b(k, ncols, at(order, p0, c0), stride(), bp);
     return;
   }
-  for (int i = p0; i < p0 + k; ++i) {
-    const int32_t r = order[i] - 1;
-    double* dst = g.b.data() + static_cast<int64_t>(i - p0) * ncols;
-    const int lo = std::max(c0, band_->lo(r)), hi = std::min(c0 + ncols, band_->hi(r) + 1);
-    std::fill(dst, dst + ncols, 0.0);
-    if (lo < hi) std::copy(band_->at(r, lo), band_->at(r, lo) + (hi - lo), dst + (lo - c0));
-  }
+  for (int i = p0; i < p0 + k; ++i)
+    gather(order[i] - 1, c0, ncols, g.b.data() + static_cast<int64_t>(i - p0) * ncols);
   k_.pack_b(k, ncols, g.b.data(), ncols, bp);
 }
 
@@ -310,18 +257,6 @@ void Elimination::exchange_outside(const Block& J, const Block* next) {
         std::swap_ranges(srow(*next, k), srow(*next, k) + nb_, srow(*next, p));
     }
   });
-}
-
-// (Band) The rows of B's window that were pushed down from their places get room for what the
-// block can give them: multipliers up to its last column, and a row of U of one of its steps.
-bool Elimination::make_room(const Block& B) {
-  const int last = static_cast<int>(
-      std::min<int64_t>(n_ - 1, B.k1 + 2 * static_cast<int64_t>(b_) - 3 + nb_));
-  for (int i = B.k0; i < B.reach; ++i) {
-    const int32_t r = iord_[i] - 1;
-    if (r < i && band_->hi(r) < last && !band_->relocate(r, last)) return false;
-  }
-  return true;
 }
 
 FactorOutcome Elimination::run() {
