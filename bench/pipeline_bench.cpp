@@ -208,7 +208,8 @@ void load(const fs::path& dir, Loaded& m) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: %s DRAV_EXE [--quick] [--reps R] [--literal-max N] [--only NAME]\n",
+    std::fprintf(stderr,
+                 "usage: %s DRAV_EXE [--quick] [--reps R] [--literal-max N] [--only NAME]\n",
                  argv[0]);
     return 2;
   }

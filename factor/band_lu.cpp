@@ -110,9 +110,7 @@ class BandSteps {
   }
   double* urow(int32_t p) { return F_.u_.data() + static_cast<int64_t>(p - 1) * wu_; }
   // The multipliers of entry row r from column m on.
-  const double* lrow(int32_t r, int32_t m) const {
-    return F_.l_[r - 1].data() + (m - F_.base(r));
-  }
+  const double* lrow(int32_t r, int32_t m) const { return F_.l_[r - 1].data() + (m - F_.base(r)); }
 
   const BandMatrix& A_;
   BandFactors& F_;

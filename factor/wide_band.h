@@ -95,10 +95,10 @@ class WideBand {
   Pads pads_;
   int64_t ld_ = 0;
   ZArray<double> slots_;
-  std::vector<double*> start_;             // column lo(r) of row r
-  std::vector<int32_t> hi_;                // last column kept of row r
+  std::vector<double*> start_;              // column lo(r) of row r
+  std::vector<int32_t> hi_;                 // last column kept of row r
   std::vector<std::vector<double>> moved_;  // rows moved out of their slots
-  std::vector<int32_t> id_;                // entry row at each position
+  std::vector<int32_t> id_;                 // entry row at each position
   std::vector<double> zeros_;               // the zero multiplier of each step
 };
 

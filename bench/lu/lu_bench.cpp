@@ -277,12 +277,11 @@ void handover(const Options& opt, int n) {
         for (int32_t i = 1; i <= N; ++i)
           for (int32_t j = std::max(1, i - b + 1); j <= std::min(N, i + b - 1); ++j)
             w.set(i, j, entry(i, j));
-        wide[t - 1].push_back(
-            seconds([&] { drav::LUDECOMP_WIDE_BAND(w, iord.data(), {t}); }));
+        wide[t - 1].push_back(seconds([&] { drav::LUDECOMP_WIDE_BAND(w, iord.data(), {t}); }));
       }
     }
-    std::printf("case=handover n=%d half_band=%d narrow_s=%.4f wide_1t_s=%.4f wide_2t_s=%.4f\n",
-                N, b, median(narrow), median(wide[0]), median(wide[1]));
+    std::printf("case=handover n=%d half_band=%d narrow_s=%.4f wide_1t_s=%.4f wide_2t_s=%.4f\n", N,
+                b, median(narrow), median(wide[0]), median(wide[1]));
     std::fflush(stdout);
   }
 }

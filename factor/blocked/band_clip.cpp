@@ -13,7 +13,8 @@ WideBand::Pads band_pads(const Shape& shape, const Kernels& k) {
   // columns are those its last row of U reaches, in whole tiles or slices, and the rows of a
   // block may be pushed down within it.
   const int depth = std::max(1, shape.band_depth);
-  return {depth + k.mr, std::max(k.nr, shape.block / k.nr * k.nr) + depth + slice_cols(shape, k) + k.nr};
+  return {depth + k.mr,
+          std::max(k.nr, shape.block / k.nr * k.nr) + depth + slice_cols(shape, k) + k.nr};
 }
 
 bool band_storage_pays(int32_t n, int32_t half_band, const Shape& shape) {
@@ -24,8 +25,8 @@ int Elimination::first_reaching(int c, int known) const {
   if (!band_) return 0;
   // ju is nondecreasing.
   const std::vector<int32_t>& reach = band_->ju;
-  return static_cast<int>(
-      std::lower_bound(reach.begin(), reach.begin() + known, c) - reach.begin());
+  return static_cast<int>(std::lower_bound(reach.begin(), reach.begin() + known, c) -
+                          reach.begin());
 }
 
 void Elimination::runs_for(const Block& B, int m0, int m1, std::vector<Run>& runs) const {
@@ -67,8 +68,8 @@ void Elimination::gathered_product(const int32_t* order, const Block& B, int r0,
 // (Band) The rows of B's window that were pushed down from their places get room for what the
 // block can give them: multipliers up to its last column, and a row of U of one of its steps.
 bool Elimination::make_room(const Block& B) {
-  const int last = static_cast<int>(
-      std::min<int64_t>(n_ - 1, B.k1 + 2 * static_cast<int64_t>(b_) - 3 + nb_));
+  const int last =
+      static_cast<int>(std::min<int64_t>(n_ - 1, B.k1 + 2 * static_cast<int64_t>(b_) - 3 + nb_));
   for (int i = B.k0; i < B.reach; ++i) {
     const int32_t r = iord_[i] - 1;
     if (r < i && band_->hi(r) < last && !band_->relocate(r, last)) return false;

@@ -97,8 +97,8 @@ struct Gather {
 class Elimination {
  public:
   // The dense matrix at a (row i at a + i*lda).
-  Elimination(double* a, int64_t lda, int32_t n, int32_t* iord, const Kernels& kernels,
-              Team& team, const Shape& shape);
+  Elimination(double* a, int64_t lda, int32_t n, int32_t* iord, const Kernels& kernels, Team& team,
+              const Shape& shape);
   // A band on its own storage.
   Elimination(WideBand& band, int32_t* iord, const Kernels& kernels, Team& team,
               const Shape& shape);
@@ -118,9 +118,7 @@ class Elimination {
   }
   int64_t stride() const { return band_ ? band_->stride() : lda_; }
   // The first column of the row at position i that can be other than +0.0.
-  int entry(const int32_t* order, int i) const {
-    return band_ ? band_->entry(order[i] - 1) : 0;
-  }
+  int entry(const int32_t* order, int i) const { return band_ ? band_->entry(order[i] - 1) : 0; }
   // The last column that the row of U of step m can reach.
   int ju(int m) const { return band_ ? band_->ju[static_cast<size_t>(m)] : n_ - 1; }
   double* srow(const Block& B, int64_t i) const { return B.s + (i - B.first) * nb_; }
@@ -155,8 +153,8 @@ class Elimination {
 
   // ---- band_clip.cpp ----
   void gather(int32_t r, int c0, int n, double* out) const;
-  void gathered_product(const int32_t* order, const Block& B, int r0, int r1, int p0, int k,
-                        int c0, int ncols, const double* bp, Gather& g);
+  void gathered_product(const int32_t* order, const Block& B, int r0, int r1, int p0, int k, int c0,
+                        int ncols, const double* bp, Gather& g);
   bool make_room(const Block& B);
 
   // ---- lookahead.cpp ----
@@ -186,7 +184,7 @@ class Elimination {
   ZArray<double> up_;                 // the rows of U above the next block, packed
   std::vector<ZArray<double>> pack_;  // per member: rows of U packed for its own products
   std::vector<Gather> gather_;        // per member (band)
-  ZArray<double> x_, y_;  // the panel, column by column: values and running sums
+  ZArray<double> x_, y_;              // the panel, column by column: values and running sums
   std::vector<int32_t> before_;       // (band) the row order before the current block
   std::vector<int32_t> piv_;          // piv_[k]: the row exchanged with row k at step k
   std::vector<Run> runs_, next_runs_;

@@ -44,8 +44,7 @@ void Elimination::run_tasks(Tasks& w, int member) {
       // Packed once for every product with these rows: this slice's tiles of the run.
       double* bp = up_.data() + run.packed + static_cast<int64_t>(c0 - B.k0) / nr * kk * nr;
       pack_rows(w.order, run.p0, kk, c0, end - c0, bp, g);
-      product(w.order, B, run.p1, std::min(w.m1, run.rows), w.m1, run.p0, kk, c0, end - c0, bp,
-              g);
+      product(w.order, B, run.p1, std::min(w.m1, run.rows), w.m1, run.p0, kk, c0, end - c0, bp, g);
     }
     if (w.slices_done.fetch_add(1) == w.slices - 1) w.slices_finished.wake();
   }

@@ -24,8 +24,8 @@ int slice_cols(const Shape& shape, const Kernels& k) {
   return std::max(1, shape.slice_tiles) * k.nr;
 }
 
-Elimination::Elimination(double* a, int64_t lda, int32_t n, int32_t* iord,
-                         const Kernels& kernels, Team& team, const Shape& shape)
+Elimination::Elimination(double* a, int64_t lda, int32_t n, int32_t* iord, const Kernels& kernels,
+                         Team& team, const Shape& shape)
     : a_(a),
       lda_(lda),
       band_(nullptr),
@@ -126,8 +126,8 @@ void Elimination::zero_sums(const Block& B, int r0, int r1, int c0, int c1) {
     std::memset(srow(B, i) + (c0 - B.k0), 0, sizeof(double) * static_cast<size_t>(c1 - c0));
 }
 
-void Elimination::product(const int32_t* order, const Block& B, int r0, int r1, int wider,
-                          int p0, int k, int c0, int ncols, const double* bp, Gather& g) {
+void Elimination::product(const int32_t* order, const Block& B, int r0, int r1, int wider, int p0,
+                          int k, int c0, int ncols, const double* bp, Gather& g) {
   if (k <= 0 || ncols <= 0) return;
   r1 = std::max(r0, r1);
   if (band_) {

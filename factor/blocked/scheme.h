@@ -14,9 +14,9 @@ namespace drav::blocked {
 
 // Block sizes. Any positive values give the same results; these only set the speed.
 struct Shape {
-  int block = 256;    // columns whose running sums are kept at once
-  int panel = 32;     // columns factored one by one inside a block
-  int depth = 256;    // run of the summation index in one matrix product (dense)
+  int block = 256;  // columns whose running sums are kept at once
+  int panel = 32;   // columns factored one by one inside a block
+  int depth = 256;  // run of the summation index in one matrix product (dense)
   // The same on a band: a run's first columns and last rows hold terms of only part of it,
   // so shorter runs leave out more of what the band makes zero.
   int band_depth = 32;

@@ -28,8 +28,8 @@ TEST(RunThreads, ComeFromTheEnvironmentOrTheMachine) {
     const char* env;
     int expected;  // 0: the machine's count
   };
-  const Case cases[] = {{"2", 2},  {" 5 ", 5}, {"7\t", 7},   {"1024", 1024}, {"0", 0},
-                        {"-2", 0}, {"two", 0}, {"3x", 0},    {"", 0},        {"1025", 0}};
+  const Case cases[] = {{"2", 2},  {" 5 ", 5}, {"7\t", 7}, {"1024", 1024}, {"0", 0},
+                        {"-2", 0}, {"two", 0}, {"3x", 0},  {"", 0},        {"1025", 0}};
   const int machine = [] {
     unsetenv("DRAV_THREADS");
     return run_threads();

@@ -267,7 +267,7 @@ TEST(FactorSystem, BandsAcrossTheHandOverMatchTheLiteralFactorization) {
         SCOPED_TRACE("reach " + std::to_string(reach) + (singular ? " singular" : ""));
         Dense a = random_profile(n, reach, fill, 0.2, rng);
         a[0][reach] = -0.0;  // a signed zero that sets the band
-        if (singular) {  // a zero row and column in the third block
+        if (singular) {      // a zero row and column in the third block
           for (int i = 0; i < n; ++i) a[std::min(i, 300)][std::max(i, 300)] = 0.0;
         }
         for (Path path : {Path::Auto, Path::Band, Path::WideBand}) ch.check(a, path);
