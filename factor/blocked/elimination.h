@@ -107,6 +107,9 @@ class Elimination {
   FactorOutcome run();
 
  private:
+  Elimination(double* a, int64_t lda, WideBand* band, int32_t n, int32_t b, int depth,
+              int32_t* iord, const Kernels& kernels, Team& team, const Shape& shape);
+
   // ---- scheme.cpp ----
   // Column j of the row at position i in `order`.
   double* at(const int32_t* order, int i, int j) const {
@@ -149,6 +152,7 @@ class Elimination {
                int c0, int ncols, const double* bp, Gather& g);
   // Packs the rows [p0, p0+k) of U, columns [c0, c0+ncols), for `product`.
   void pack_rows(const int32_t* order, int p0, int k, int c0, int ncols, double* bp, Gather& g);
+  void swap_columns(int k, int p, Range x, Range y);
   void exchange_outside(const Block& J, const Block* next);
 
   // ---- band_clip.cpp ----

@@ -129,12 +129,7 @@ bool Elimination::factor_panel(Block& B, int c0, int c1, int rows_end, int most)
   for (int k = c0; k < c1; ++k) {
     const int p = piv_[static_cast<size_t>(k)];
     if (p == k) continue;
-    if (!band_) {
-      double* rk = a_ + k * lda_;
-      double* rp = a_ + p * lda_;
-      std::swap_ranges(rk + B.k0, rk + c0, rp + B.k0);
-      std::swap_ranges(rk + c1, rk + B.k1, rp + c1);
-    }
+    if (!band_) swap_columns(k, p, {B.k0, c0}, {c1, B.k1});
     std::swap_ranges(srow(B, k) + (c1 - B.k0), srow(B, k) + (B.k1 - B.k0),
                      srow(B, p) + (c1 - B.k0));
   }

@@ -24,43 +24,33 @@ int slice_cols(const Shape& shape, const Kernels& k) {
   return std::max(1, shape.slice_tiles) * k.nr;
 }
 
-Elimination::Elimination(double* a, int64_t lda, int32_t n, int32_t* iord, const Kernels& kernels,
-                         Team& team, const Shape& shape)
+Elimination::Elimination(double* a, int64_t lda, WideBand* band, int32_t n, int32_t b, int depth,
+                         int32_t* iord, const Kernels& kernels, Team& team, const Shape& shape)
     : a_(a),
       lda_(lda),
-      band_(nullptr),
+      band_(band),
       n_(n),
       iord_(iord),
       k_(kernels),
       team_(team),
       nb_(std::min(n, whole_tiles(shape.block, kernels.nr))),
       ib_(std::min(nb_, whole_tiles(shape.panel, kernels.nr))),
-      kc_(std::max(1, shape.depth)),
+      kc_(std::max(1, depth)),
       tri_(std::max(1, shape.triangle)),
       parallel_work_(std::max<int64_t>(1, shape.parallel_work)),
       panel_rows_(std::max(1, shape.panel_rows)),
       chunk_rows_(std::max(1, shape.chunk_rows)),
       slice_cols_(slice_cols(shape, kernels)),
-      b_(n) {}
+      b_(b) {}
+
+Elimination::Elimination(double* a, int64_t lda, int32_t n, int32_t* iord, const Kernels& kernels,
+                         Team& team, const Shape& shape)
+    : Elimination(a, lda, nullptr, n, n, shape.depth, iord, kernels, team, shape) {}
 
 Elimination::Elimination(WideBand& band, int32_t* iord, const Kernels& kernels, Team& team,
                          const Shape& shape)
-    : a_(nullptr),
-      lda_(0),
-      band_(&band),
-      n_(band.order()),
-      iord_(iord),
-      k_(kernels),
-      team_(team),
-      nb_(std::min(n_, whole_tiles(shape.block, kernels.nr))),
-      ib_(std::min(nb_, whole_tiles(shape.panel, kernels.nr))),
-      kc_(std::max(1, shape.band_depth)),
-      tri_(std::max(1, shape.triangle)),
-      parallel_work_(std::max<int64_t>(1, shape.parallel_work)),
-      panel_rows_(std::max(1, shape.panel_rows)),
-      chunk_rows_(std::max(1, shape.chunk_rows)),
-      slice_cols_(slice_cols(shape, kernels)),
-      b_(band.half_band()) {}
+    : Elimination(nullptr, 0, &band, band.order(), band.half_band(), shape.band_depth, iord,
+                  kernels, team, shape) {}
 
 bool Elimination::allocate() {
   const int64_t n = n_;
@@ -234,6 +224,14 @@ void Elimination::trisolve(const int32_t* order, Block& B, int p0, int p1, int c
   trisolve(order, B, mid, p1, c0, c1, pack, g);
 }
 
+// (Dense) Rows k and p exchanged in the columns of x and y.
+void Elimination::swap_columns(int k, int p, Range x, Range y) {
+  double* rk = a_ + k * lda_;
+  double* rp = a_ + p * lda_;
+  std::swap_ranges(rk + x.begin, rk + x.end, rp + x.begin);
+  std::swap_ranges(rk + y.begin, rk + y.end, rp + y.begin);
+}
+
 // The block's exchanges, in step order, in the rows of the next block's sums and, on the dense
 // matrix, in the columns left and right of it.
 void Elimination::exchange_outside(const Block& J, const Block* next) {
@@ -247,12 +245,7 @@ void Elimination::exchange_outside(const Block& J, const Block* next) {
     for (int k = k0; k < k1; ++k) {
       const int p = piv_[static_cast<size_t>(k)];
       if (p == k) continue;
-      if (!band_) {
-        double* rk = a_ + k * lda_;
-        double* rp = a_ + p * lda_;
-        std::swap_ranges(rk + left.begin, rk + left.end, rp + left.begin);
-        std::swap_ranges(rk + right.begin, rk + right.end, rp + right.begin);
-      }
+      if (!band_) swap_columns(k, p, left, right);
       if (t == 0 && next != nullptr)
         std::swap_ranges(srow(*next, k), srow(*next, k) + nb_, srow(*next, p));
     }
