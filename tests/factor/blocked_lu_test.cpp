@@ -477,8 +477,8 @@ TEST(BlockedLu, ValuesThatAreNotFiniteGiveTheLiteralBits) {
   const double specials[] = {kInf, -kInf, kNaN};
   for (int n : {2, 5, 13, 30, 60}) {
     for (double v : specials) {
-      // Dense, and a band in which the value stands inside the band (a band block is redone on
-      // the whole matrix).
+      // Dense, and a band in which the value stands inside the band (band storage declines, and
+      // the dense matrix is factored whole).
       for (int b : {n, n / 6 + 1}) {
         Dense a = random_band(n, b, Fill::Graded, rng);
         plant(
@@ -496,7 +496,7 @@ TEST(BlockedLu, ValuesThatAreNotFiniteGiveTheLiteralBits) {
       d.check(a, b);
     }
   }
-  // Overflow late in a band, after many blocks were factored with the band clipped: at step
+  // Overflow late in a band, after many blocks were factored on band storage: at step
   // 60 rows {1, 1.5e308} and {-1, 1.5e308} tie, and u(61,61) = 1.5e308 + 1.5e308.
   Dense late(80, std::vector<double>(80, 0.0));
   for (int i = 0; i < 80; ++i)
@@ -505,7 +505,7 @@ TEST(BlockedLu, ValuesThatAreNotFiniteGiveTheLiteralBits) {
   for (int j = 57; j < 64; ++j) late[59][j] = late[60][j] = late[j][59] = late[j][60] = 0.0;
   late[59][59] = 1.0, late[59][60] = 1.5e308, late[60][59] = -1.0, late[60][60] = 1.5e308;
   d.check(late, 3);
-  // The same in blocks of the default size, a band clipped across several of them: an entry
+  // The same in blocks of the default size, a band stored across several of them: an entry
   // that is not finite in the fourth block, and one that overflows with the elimination.
   for (double v : {kInf, 1.5e308}) {
     Dense a = random_band(600, 40, Fill::Graded, rng);
@@ -531,7 +531,7 @@ TEST(BlockedLu, LargerSystemsMatchTheLiteralFactorization) {
   // Across the default blocks of 256 columns, with two threads and more.
   d.check(random_band(300, 300, Fill::ScaledRows, rng));
   d.check(truss_stiffness(26, 10, true, 0.05, rng));  // 520 equations, random numbering
-  d.check(random_band(520, 60, Fill::Uniform, rng));  // a band clipped across blocks
+  d.check(random_band(520, 60, Fill::Uniform, rng));  // a band stored across blocks
   Dense t = random_band(390, 390, Fill::Graded, rng);
   for (int j = 0; j < 390; ++j) t[289][j] = t[288][j];  // a failure late in the second block
   d.check(t);
@@ -553,7 +553,7 @@ TEST(BlockedLu, EmptySystemIsCompleteAtOnce) {
 }
 
 TEST(BlockedLu, HalfBandOutsideItsRangeMeansTheWholeMatrix) {
-  // Large enough that a narrow band would be clipped.
+  // Large enough that a narrow band would go to band storage.
   const int32_t n = 600;
   std::mt19937_64 rng(31);
   const Dense a = random_band(n, n, Fill::Uniform, rng);
