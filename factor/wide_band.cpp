@@ -55,11 +55,12 @@ bool WideBand::relocate(int32_t r, int32_t last) {
   return true;
 }
 
-void WideBand::complete(const int32_t* iord) {
+void WideBand::finish(const int32_t* iord, int32_t steps) {
+  steps_ = std::clamp(steps, 0, n_);
   id_.resize(static_cast<size_t>(n_));
-  zeros_.resize(static_cast<size_t>(n_));
+  zeros_.resize(static_cast<size_t>(steps_));
   for (int32_t k = 0; k < n_; ++k) id_[static_cast<size_t>(k)] = iord[k] - 1;
-  for (int32_t k = 0; k < n_; ++k)
+  for (int32_t k = 0; k < steps_; ++k)
     zeros_[static_cast<size_t>(k)] = *at(id_[static_cast<size_t>(k)], k) < 0.0 ? -0.0 : 0.0;
 }
 
@@ -67,13 +68,14 @@ void WideBand::row(int32_t p, double* out) const {
   const int32_t k = p - 1;
   const int32_t r = id_[static_cast<size_t>(k)];
   // Multipliers: the zeros of the steps before the row entered the window, then its own.
-  const int32_t first = std::min(k, entry(r));
+  const int32_t lcols = std::min(k, steps_);
+  const int32_t first = std::min(lcols, entry(r));
   std::copy(zeros_.begin(), zeros_.begin() + first, out);
-  std::copy(at(r, first), at(r, k), out + first);
-  // The row of U, +0.0 past the reach of its step.
-  const int32_t last = std::min(n_ - 1, ju[static_cast<size_t>(k)]);
-  std::copy(at(r, k), at(r, last) + 1, out + k);
-  std::fill(out + last + 1, out + n_, 0.0);
+  std::copy(at(r, first), at(r, lcols), out + first);
+  // A row of U: +0.0 past the reach of its step. Below a failing step: the row as it stands.
+  const int32_t last = std::min(n_ - 1, k <= steps_ ? ju[static_cast<size_t>(k)] : hi(r));
+  std::fill(out + lcols, out + n_, 0.0);
+  if (lcols <= last) std::copy(at(r, lcols), at(r, last) + 1, out + lcols);
 }
 
 }  // namespace drav

@@ -63,7 +63,9 @@ class WideBand {
   bool entries_finite() const { return finite_; }
 
   // Row p (from 1) of the factored matrix exactly as LUDECOMP leaves it in LU after a complete
-  // factorization: order() values into out.
+  // factorization: order() values into out. After a failure at step k, the rows of U before k
+  // and their multipliers as LUDECOMP leaves them in the columns up to k; the rest is not
+  // meant for use.
   void row(int32_t p, double* out) const;
 
   // ---- The blocked scheme's view, everything from 0 ----
@@ -82,9 +84,10 @@ class WideBand {
   bool relocate(int32_t r, int32_t last);
   // The last column that the row of U of each step can reach (filled in by the scheme).
   std::vector<int32_t> ju;
-  // After a complete factorization: the entry row standing at each position, and the sign of
-  // each step's pivot as the zero that the rows below the window receive.
-  void complete(const int32_t* iord);
+  // Once the factorization has stopped after `steps` steps: the entry row standing at each
+  // position, and the sign of each step's pivot as the zero that the rows below the window
+  // receive.
+  void finish(const int32_t* iord, int32_t steps);
 
  private:
   double* slot(int32_t r) { return slots_.data() + static_cast<int64_t>(r) * ld_; }
@@ -98,6 +101,7 @@ class WideBand {
   std::vector<double*> start_;              // column lo(r) of row r
   std::vector<int32_t> hi_;                 // last column kept of row r
   std::vector<std::vector<double>> moved_;  // rows moved out of their slots
+  int32_t steps_ = 0;                       // steps done
   std::vector<int32_t> id_;                 // entry row at each position
   std::vector<double> zeros_;               // the zero multiplier of each step
 };

@@ -297,10 +297,13 @@ FactorOutcome Elimination::run() {
     }
     // Every value written so far is finite: only then were the terms left out zeros.
     if (not_finite_.load()) return declined;
-    if (failed) return {FactorOutcome::Stop::PivotFailed, fail_k_ + 1, fail_pivot_};
+    if (failed) {
+      if (band_) band_->finish(iord_, fail_k_);
+      return {FactorOutcome::Stop::PivotFailed, fail_k_ + 1, fail_pivot_};
+    }
     exchange_outside(cur, last ? nullptr : &next);
     if (last) {
-      if (band_) band_->complete(iord_);
+      if (band_) band_->finish(iord_, n_);
       return {FactorOutcome::Stop::Complete, n_ + 1, 0.0};
     }
     // The terms of cur's own steps for the next block.

@@ -114,11 +114,19 @@ class Chooser {
     }
     EXPECT_EQ(F.order(), n);
     std::vector<double> buf(static_cast<size_t>(n));
-    // The rows are what the matrix file receives, after a complete factorization only.
+    // The rows are what the matrix file receives, after a complete factorization only. After a
+    // failure the audit tool reads the rows of U before the failing step up to its column.
     for (int32_t p = 1; ierr == 0 && p <= n; ++p) {
       const double* row = F.row(p, buf.data());
       if (std::memcmp(row, lit.row(p), sizeof(double) * n) != 0) {
         ADD_FAILURE() << "row " << p << " differs";
+        break;
+      }
+    }
+    for (int32_t p = 1; ierr != 0 && p < kstep; ++p) {
+      const double* row = F.row(p, buf.data());
+      if (std::memcmp(row + p - 1, lit.row(p) + p - 1, sizeof(double) * (kstep - p + 1)) != 0) {
+        ADD_FAILURE() << "row " << p << " of U differs before the failing step " << kstep;
         break;
       }
     }

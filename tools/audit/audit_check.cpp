@@ -131,7 +131,7 @@ int name_singular(Model& m, std::ostream& out, int fails) {
   const int32_t k = f.KSTEP;
   const int32_t node = m.W.loc_node(k), dir = m.W.loc_dir(k);
   out << "singular: the factorization stops at step " << k << ", pivot u(" << k << "," << k
-      << ") = " << num(LU(k, k)) << " below the tolerance " << num(PIVTOL) << "\n";
+      << ") = " << num(f.pivot) << " below the tolerance " << num(PIVTOL) << "\n";
   const char label = direction_label(dir, c.NDOFN);
   out << "unknown: equation " << k << ", node " << node << ", direction " << dir;
   if (label != ' ' && label != '\0') out << " (" << label << ")";

@@ -80,13 +80,14 @@ Factorization factor_as_the_program(COMPAR& c, Matrix& LU) {
     for (int32_t I = 1; I <= n; ++I) std::fill(LU.row(I), LU.row(I) + n, 0.0);
     drav::Factorization F;
     r = factor_system(U, LU, f.IORD.data(), F);
-    // The band kernel keeps the factors in storage of its own.
-    if (F.kernel == Kernel::Band) {
+    // The band kernels keep the factors in storage of their own.
+    if (F.kernel == Kernel::Band || F.kernel == Kernel::WideBand) {
       for (int32_t p = 1; p <= n; ++p) F.row(p, LU.row(p));
     }
   }
   f.complete = r.stop == FactorOutcome::Stop::Complete;
   f.KSTEP = r.KSTEP;
+  f.pivot = r.pivot;
   return f;
 }
 

@@ -35,6 +35,7 @@ void build_matrix(Model& m, Matrix& A);
 struct Factorization {
   bool complete = true;       // false: the pivot test failed at step KSTEP
   int32_t KSTEP = 1;          // the failing step, NEQ + 1 after a complete factorization
+  double pivot = 0.0;         // u(KSTEP,KSTEP) after a failure
   std::vector<int32_t> IORD;  // the row order, as far as the factorization got
 };
 Factorization factor_as_the_program(COMPAR& c, Matrix& LU);
