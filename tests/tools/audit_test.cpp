@@ -91,7 +91,7 @@ Factored factor(const Matrix& A) {
   // The tools' one way into the program's factorization; the band is the whole matrix.
   drav::COMPAR c;
   c.NEQ = c.NBAND = n;
-  const Factorization f = factor_as_the_program(c, r.F);
+  const RepeatedFactorization f = factor_as_the_program(c, r.F);
   EXPECT_TRUE(f.complete);
   r.IORD = f.IORD;
   return r;
