@@ -44,13 +44,21 @@ bool is_stiffness_report(const std::string& name) {
          name.ends_with(tail) && name.find('/') == std::string::npos;
 }
 
-// The model's parameters, from the COMZOR.DAT of the first directory that has one.
+// The model's parameters, from the COMZOR.DAT of the first directory that has one. The file
+// itself is compared as bytes; one that the program cannot read leaves the entries unlocated,
+// with a note, and does not stop the comparison.
 std::optional<COMPAR> read_parameters(const std::string& a, const std::string& b,
-                                      const std::map<std::string, std::pair<bool, bool>>& names) {
+                                      const std::map<std::string, std::pair<bool, bool>>& names,
+                                      std::vector<std::string>& notes) {
   const auto it = names.find(kComzorFile.name);
   if (it == names.end()) return std::nullopt;
   std::optional<COMPAR> c(std::in_place);
-  RCOM(*c, kComzorFile.unit, in_dir(it->second.first ? a : b, kComzorFile.name));
+  try {
+    RCOM(*c, kComzorFile.unit, in_dir(it->second.first ? a : b, kComzorFile.name));
+  } catch (const recio::FatalError& e) {
+    notes.push_back(std::string(e.what()) + ": the entries are not located");
+    return std::nullopt;
+  }
   return c;
 }
 
@@ -198,7 +206,7 @@ CompareReport compare_runs(const std::string& a, const std::string& b, const Com
 
   std::optional<std::string> report;
   uint64_t order_bytes = uint64_t{1} << 30;
-  if (const std::optional<COMPAR> c = read_parameters(a, b, names)) {
+  if (const std::optional<COMPAR> c = read_parameters(a, b, names, r.notes)) {
     number_equations(*c, r.equations, r.notes);
     report = report_name(*c, r.notes);
     r.equations.matrix_file = matrix_file_of(c->ITER).name;

@@ -131,7 +131,8 @@ class TextWriter {
   void file(const FileComparison&, const std::monostate&) {}
 
   static std::string records(int64_t n, int64_t length) {
-    return std::to_string(n) + " records" +
+    if (n == 0) return "no records";
+    return count(n, "record", "records") +
            (length >= 0 ? " of " + std::to_string(length) + " bytes" : " of several lengths");
   }
 
@@ -153,7 +154,12 @@ class TextWriter {
       }
     }
     more(d.framing, d.first_framing.size());
-    if (d.same()) return;
+    if (d.differ == 0) {
+      if (!d.same() && d.entries > 0) {
+        out_ << "  entries: the " << d.entries << " in records of one length agree\n";
+      }
+      return;
+    }
     out_ << "  entries: " << d.differ << " of " << d.entries
          << (d.differ == 1 ? " differs (" : " differ (") << d.signed_zero
          << " only in the sign of a zero, " << d.nan_payload << " only in a NaN's payload, "
