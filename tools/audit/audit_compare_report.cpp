@@ -1,7 +1,6 @@
 // The comparison of two runs as text (the verdict first, then file by file) and as JSON.
 #include <bit>
-#include <cinttypes>
-#include <cstdio>
+#include <charconv>
 #include <string>
 
 #include "tools/audit/audit_compare.h"
@@ -12,16 +11,19 @@ namespace drav::audit {
 
 namespace {
 
+// Four significant digits, as the check prints its residuals: 6.594e-22.
 std::string sci(double v) {
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.3e", v);
-  return buf;
+  return std::string(buf,
+                     std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 3).ptr);
 }
 
+// The bits of a double in hexadecimal, all 16 digits.
 std::string bits(double v) {
   char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%016" PRIx64, std::bit_cast<uint64_t>(v));
-  return buf;
+  char* end = std::to_chars(buf, buf + sizeof buf, std::bit_cast<uint64_t>(v), 16).ptr;
+  const std::string digits(buf, end);
+  return "0x" + std::string(16 - digits.size(), '0') + digits;
 }
 
 std::string count(int64_t n, const char* one, const char* many) {
@@ -32,34 +34,16 @@ std::string quoted(const std::optional<std::string>& s) {
   return s ? "\"" + *s + "\"" : std::string("no line");
 }
 
+// The words of the enumerations, in their order.
 const char* change_word(EntryChange c) {
-  switch (c) {
-    case EntryChange::SignedZero:
-      return "signed zero";
-    case EntryChange::NanPayload:
-      return "NaN payload";
-    case EntryChange::NotFinite:
-      return "not finite";
-    default:
-      return "value";
-  }
+  static const char* const kWords[] = {"value", "signed zero", "NaN payload", "not finite"};
+  return kWords[static_cast<int>(c)];
 }
 
 const char* kind_word(FileKind k) {
-  switch (k) {
-    case FileKind::Matrix:
-      return "matrix";
-    case FileKind::Order:
-      return "order";
-    case FileKind::Stiffness:
-      return "stiffness_report";
-    case FileKind::Report:
-      return "report";
-    case FileKind::Status:
-      return "status";
-    default:
-      return "bytes";
-  }
+  static const char* const kWords[] = {"matrix", "order",  "stiffness_report",
+                                       "report", "status", "bytes"};
+  return kWords[static_cast<int>(k)];
 }
 
 // An equation of the model: its number, node and direction, when they are known.
@@ -292,18 +276,12 @@ class JsonWriter {
 
   void write() {
     j_.begin_object();
-    j_.key("verdict").value(r_.verdict());
-    j_.key("identical").value(r_.identical());
-    j_.key("a").value(r_.dir_a);
-    j_.key("b").value(r_.dir_b);
+    members("verdict", r_.verdict(), "identical", r_.identical(), "a", r_.dir_a, "b", r_.dir_b);
     j_.key("files").begin_array();
     for (const FileComparison& f : r_.files) {
       j_.begin_object();
-      j_.key("name").value(f.name);
-      j_.key("kind").value(kind_word(f.kind));
-      j_.key("in_a").value(f.in_a);
-      j_.key("in_b").value(f.in_b);
-      j_.key("same").value(f.same());
+      members("name", f.name, "kind", kind_word(f.kind), "in_a", f.in_a, "in_b", f.in_b, "same",
+              f.same());
       std::visit([&](const auto& d) { file(f, d); }, f.diff);
       j_.end_object();
     }
@@ -316,6 +294,13 @@ class JsonWriter {
   }
 
  private:
+  // Members given as name, value, name, value, ...
+  void members() {}
+  template <class V, class... Rest>
+  void members(const char* name, const V& v, const Rest&... rest) {
+    j_.key(name).value(v);
+    members(rest...);
+  }
   void pair(const char* key, int64_t a, int64_t b) {
     j_.key(key).value(std::vector<int64_t>{a, b});
   }
@@ -376,11 +361,8 @@ class JsonWriter {
     }
     j_.end_array();
     j_.end_object();
-    j_.key("entries").value(d.entries);
-    j_.key("differ").value(d.differ);
-    j_.key("signed_zero").value(d.signed_zero);
-    j_.key("nan_payload").value(d.nan_payload);
-    j_.key("not_finite").value(d.not_finite);
+    members("entries", d.entries, "differ", d.differ, "signed_zero", d.signed_zero, "nan_payload",
+            d.nan_payload, "not_finite", d.not_finite);
     j_.key("max_ulps");
     d.max_ulps ? entry(f, *d.max_ulps) : (void)j_.null();
     j_.key("max_relative");
@@ -393,13 +375,8 @@ class JsonWriter {
   void entry(const FileComparison& f, const EntryDiff& e) {
     const Equations& eq = r_.equations;
     j_.begin_object();
-    j_.key("row").value(e.row);
-    j_.key("column").value(e.column);
-    j_.key("a").value(e.a);
-    j_.key("b").value(e.b);
-    j_.key("a_bits").value(bits(e.a));
-    j_.key("b_bits").value(bits(e.b));
-    j_.key("change").value(change_word(e.change));
+    members("row", e.row, "column", e.column, "a", e.a, "b", e.b, "a_bits", bits(e.a), "b_bits",
+            bits(e.b), "change", change_word(e.change));
     if (e.change == EntryChange::Value) {
       // Beyond 2^63 only between numbers of opposite signs far from zero.
       j_.key("ulps");
@@ -439,13 +416,8 @@ class JsonWriter {
     j_.key("first").begin_array();
     for (const FieldDiff& x : d.first) {
       j_.begin_object();
-      j_.key("line").value(x.line);
-      j_.key("row").value(x.row);
-      j_.key("column").value(x.column);
-      j_.key("a").value(x.a);
-      j_.key("b").value(x.b);
-      j_.key("value_a").value(x.value_a);
-      j_.key("value_b").value(x.value_b);
+      members("line", x.line, "row", x.row, "column", x.column, "a", x.a, "b", x.b, "value_a",
+              x.value_a, "value_b", x.value_b);
       j_.end_object();
     }
     j_.end_array();
