@@ -63,12 +63,14 @@ class Records {
   int64_t pos_ = 0;  // where the next record starts
 };
 
-// The record count of a file and its one record length (-1 when they differ).
-void count_records(const std::string& path, int64_t& records, int64_t& length) {
+// The records of a file: their count, their one length (-1 when they differ) and the entries
+// they hold.
+void count_records(const std::string& path, MatrixDiff& d) {
   recio::SeqReader r(kUnit, path);
   while (!r.at_end()) {
     const int64_t len = r.record_length();
-    length = records++ == 0 || len == length ? len : -1;
+    d.length_a = d.records_a++ == 0 || len == d.length_a ? len : -1;
+    d.entries += len / 8;
   }
 }
 
@@ -144,10 +146,9 @@ MatrixDiff compare_matrix_files(const std::string& a, const std::string& b,
   MatrixDiff d;
   if (compare_bytes(kUnit, a, b).same()) {
     // The framing is still read, so that a damaged file is reported as one.
-    count_records(a, d.records_a, d.length_a);
+    count_records(a, d);
     d.records_b = d.records_a;
     d.length_b = d.length_a;
-    d.entries = d.length_a >= 0 ? d.records_a * (d.length_a / 8) : 0;
     return d;
   }
   Records fa(a), fb(b);
