@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tools/audit/audit_check.h"
+#include "tools/audit/audit_compare.h"
 #include "tools/audit/audit_draw.h"
 #include "tools/audit/audit_dump.h"
 #include "tools/audit/audit_mechanism.h"
@@ -36,6 +37,7 @@ struct Settings {
   MechanismOptions mechanism;  // mechanism, and draw's motions
   DrawOptions draw;            // its `mechanism` member is taken from `mechanism`
   SpyOptions spy;
+  CompareOptions compare;
 };
 
 struct Option;

@@ -135,6 +135,16 @@ int run_export(const Settings& s) {
   return 0;
 }
 
+int run_compare(const Settings& s) {
+  const CompareReport r = compare_runs(s.operands[0], s.operands[1], s.compare);
+  if (s.json) {
+    write_compare_json(r, std::cout);
+  } else {
+    write_compare_text(r, std::cout);
+  }
+  return r.identical() ? kCompareSame : kCompareDiffer;
+}
+
 // Options that several commands take.
 Option output_option(const char* value, const char* help) {
   return {.name = "-o",
@@ -284,6 +294,18 @@ const std::vector<Command>& commands() {
        .run = run_export,
        .enters_run = true,
        .default_out = "K"},
+      {.name = "compare",
+       .operands = {{"DIR_A", "DIR_B"}, 2, "directory", "directories"},
+       .summary = "compares the results of two runs of the same model file by file, each in "
+                  "the terms of its format; a one-line verdict first",
+       .options = {kJson,
+                   {"--max", "N",
+                    "at most N differences of each kind listed for a file (default 10)",
+                    [](Settings& s, const Option& o, const std::string& v) {
+                      return number(o, v, s.compare.max_listed, [](int64_t n) { return n >= 0; });
+                    },
+                    "N >= 0"}},
+       .run = run_compare},
   };
   return table;
 }
