@@ -218,6 +218,12 @@ Status File::truncate(int64_t bytes) {
   return Status::success();
 }
 
+bool File::mark_sparse() {
+  // A region past the end that a later write or ftruncate skips reads as zeros everywhere;
+  // whether it also takes no blocks is the file system's affair.
+  return handle_ != kNoHandle && regular_ && !append_;
+}
+
 Status File::sync() {
   while (::fsync(handle_) != 0) {
     if (errno == EINTR) continue;
