@@ -130,23 +130,6 @@ TEST(OsFile, OffsetsBeyondFourGigabytes) {
   ASSERT_TRUE(f.close().ok());
 }
 
-// What a skipped region of a file marked sparse reads: zeros, also where truncate lengthens
-// it. A system that refuses the mark says so, and nothing is promised.
-TEST(OsFile, RegionsNeverWrittenReadAsZeros) {
-  TempDir t;
-  File f;
-  ASSERT_TRUE(f.open_write(t.file("s.dat"), true, /*append=*/true).ok());
-  EXPECT_FALSE(f.mark_sparse());  // appends cannot skip anything
-  ASSERT_TRUE(f.create_new(t.file("n.dat")).ok());
-  if (!f.mark_sparse()) GTEST_SKIP() << "no sparse files on this file system";
-  ASSERT_TRUE(f.write_at(10000, "x", 1).ok());
-  ASSERT_TRUE(f.truncate(20000).ok());
-  ASSERT_TRUE(f.close().ok());
-  std::string want(20000, '\0');
-  want[10000] = 'x';
-  EXPECT_EQ(slurp(t.file("n.dat")), want);
-}
-
 TEST(OsFile, CreateNewRenameOverAndRemove) {
   TempDir t;
   const std::string tmp = t.file("AA.UNF.new"), dst = t.file("AA.UNF");
