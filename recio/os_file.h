@@ -81,9 +81,10 @@ class File {
   // Lets the regions of this file that are never written (skipped by write_at, or added by
   // truncate) stay holes: they read as zero bytes and take no disk space where the file
   // system has holes. False when they cannot be relied on to read as zeros (not a regular
-  // file, append mode, or a Windows file system that refuses the sparse mark): the caller
-  // then writes its zeros. POSIX promises zeros in every regular file; Windows only in a file
-  // marked sparse.
+  // file, append mode, or a Windows file system that refuses the sparse mark), or when holes
+  // would cost more than they save (a Linux file system that discards every freed piece at
+  // once): the caller then writes its zeros. POSIX promises zeros in every regular file;
+  // Windows only in a file marked sparse.
   bool mark_sparse();
 
   // Forces the written data to stable storage.
