@@ -114,8 +114,8 @@ enum class ZeroPages {
 // unwritten, and close() sets the file's length: the file reads the same bytes, but such
 // pages take no disk space where the file system has holes. That needs a file that starts
 // empty: the scratch file of a whole replacement, or a regular file cut to nothing in place;
-// anything else (a device, a pipe, a Windows file system without sparse files) gets every
-// byte.
+// anything else (a device, a pipe, a file system without sparse files or one that discards
+// every freed piece at once) gets every byte.
 class SeqWriter {
  public:
   // The longest data part of one frame; longer records become subrecord chains.
