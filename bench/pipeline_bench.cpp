@@ -2,7 +2,8 @@
 // of the program (a child process), the time to write the same output bytes with plain
 // buffered writes from one thread (the floor the run is held to), the processor time of both
 // (user + system, which a busy machine disturbs less than the wall time), and the peak
-// resident memory of the run. Times are medians. Run by bench/run.sh; see the README.
+// resident memory of the run, and the matrix file's length and disk blocks (st_blocks * 512:
+// its zero pages are holes). Times are medians. Run by bench/run.sh; see the README.
 //
 //   drav_pipeline_bench DRAV_EXE [--quick] [--reps R] [--literal-max N]
 //
@@ -10,6 +11,7 @@
 // ten seconds) and extrapolated by N^3 from the largest one measured beyond that (marked ~).
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -244,9 +246,9 @@ int main(int argc, char** argv) {
 
   const fs::path root =
       fs::temp_directory_path() / ("drav-pipeline-bench-" + std::to_string(getpid()));
-  std::printf("%-18s %5s %4s %9s %8s %7s %7s %9s %7s %7s %9s %7s %9s\n", "case", "NEQ", "b",
+  std::printf("%-18s %5s %4s %9s %8s %7s %7s %9s %7s %7s %9s %7s %9s %7s %7s\n", "case", "NEQ", "b",
               "literal s", "ours s", "run s", "floor s", "run/floor", "run cpu", "flr cpu",
-              "cpu ratio", "peak MB", "peak/8N^2");
+              "cpu ratio", "peak MB", "peak/8N^2", "AA0 MB", "disk MB");
   std::map<int, double> literal_seconds;  // measured, by NEQ
   for (const Case& cs : cases) {
     const fs::path dir = root / "model";
@@ -267,6 +269,8 @@ int main(int argc, char** argv) {
       run_cpu.push_back(w.cpu);
       peak_kb = std::max(peak_kb, w.peak_kb);
     }
+    struct stat aa {};
+    stat((dir / "AA0.UNF").c_str(), &aa);
     std::vector<uintmax_t> sizes;
     for (const char* f : {"AA0.UNF", "rig-case1.dat", "order.dat", "drav0.dat"})
       sizes.push_back(fs::file_size(dir / f));
@@ -318,10 +322,11 @@ int main(int argc, char** argv) {
     const double run = median(run_s), floor = median(floor_s);
     const double peak_mb = peak_kb / 1024.0;
     const double rcpu = median(run_cpu), fcpu = median(floor_cpu);
-    std::printf("%-18s %5d %4d %9s %8.3f %7.3f %7.3f %9.2f %7.3f %7.3f %9.2f %7.1f %8.1f%%\n",
-                cs.name.c_str(), n, U.half_band(), literal.c_str(), median(ours_s), run, floor,
-                run / floor, rcpu, fcpu, rcpu / fcpu, peak_mb,
-                100.0 * peak_kb * 1024.0 / (8.0 * n * n));
+    std::printf(
+        "%-18s %5d %4d %9s %8.3f %7.3f %7.3f %9.2f %7.3f %7.3f %9.2f %7.1f %8.1f%% %7.1f %7.1f\n",
+        cs.name.c_str(), n, U.half_band(), literal.c_str(), median(ours_s), run, floor, run / floor,
+        rcpu, fcpu, rcpu / fcpu, peak_mb, 100.0 * peak_kb * 1024.0 / (8.0 * n * n),
+        aa.st_size / 1e6, aa.st_blocks * 512 / 1e6);
     std::fflush(stdout);
   }
   fs::remove_all(root);
