@@ -272,8 +272,9 @@ inline bool same_value(double a, double b, NanRule rule) {
 
 inline std::string value_text(double v) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.17g (0x%016llx)", v,
-                static_cast<unsigned long long>(lu_bits(v)));
+  const uint64_t u = lu_bits(v);
+  std::snprintf(buf, sizeof buf, "%.17g (0x%08x%08x)", v, static_cast<unsigned>(u >> 32),
+                static_cast<unsigned>(u & 0xffffffffu));
   return buf;
 }
 
