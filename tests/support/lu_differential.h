@@ -208,6 +208,8 @@ inline LuKernel system_kernel(FactorOptions::Path path, int threads) {
             } else {
               take_rows(lu, s.n, r, &zero);
             }
+            // The rows are the matrix file's, read after a complete factorization only.
+            if (r.outcome.stop != FactorOutcome::Stop::Complete) return r;
             std::vector<double> buf(static_cast<size_t>(s.n));
             r.rows.resize(static_cast<size_t>(s.n) * s.n);
             for (int32_t q = 1; q <= s.n; ++q)
