@@ -117,13 +117,22 @@ inline LuResult literal_result(const System& s) {
 
 // ---- The kernels -------------------------------------------------------------------------
 
+// The instruction-set variants this processor runs, and their names: every kernel is tried
+// with each (the one place of this harness that knows the variants).
+inline std::vector<Isa> isa_variants() {
+  std::vector<Isa> v;
+  for (Isa isa : {Isa::Portable, Isa::Avx2, Isa::Avx512})
+    if (isa_available(isa)) v.push_back(isa);
+  return v;
+}
+inline const char* isa_name(Isa isa) {
+  return isa == Isa::Portable ? "portable" : isa == Isa::Avx2 ? "avx2" : "avx512";
+}
+
 // LUDECOMP_BLOCKED as the program calls it.
 inline LuKernel blocked_kernel(Isa isa, int threads, int32_t half_band) {
-  return {"blocked " +
-              std::string(isa == Isa::Portable ? "portable"
-                          : isa == Isa::Avx2   ? "avx2"
-                                               : "avx512") +
-              " threads " + std::to_string(threads) + " half band " + std::to_string(half_band),
+  return {"blocked " + std::string(isa_name(isa)) + " threads " + std::to_string(threads) +
+              " half band " + std::to_string(half_band),
           false, false, [=](const System& s) {
             Matrix lu = copy_of(s.a);
             LuResult r;
@@ -217,14 +226,6 @@ inline LuKernel system_kernel(FactorOptions::Path path, int threads) {
                           sizeof(double) * s.n);
             return r;
           }};
-}
-
-// The instruction-set variants this processor runs: every kernel is tried with each.
-inline std::vector<Isa> isa_variants() {
-  std::vector<Isa> v;
-  for (Isa isa : {Isa::Portable, Isa::Avx2, Isa::Avx512})
-    if (isa_available(isa)) v.push_back(isa);
-  return v;
 }
 
 // The kernels for one system: each blocked path with every variant at 1 and at `threads`
