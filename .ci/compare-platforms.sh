@@ -4,7 +4,9 @@
 # stderr apart) and exit statuses: every example model, singular matrices in both languages,
 # a later iteration over an existing matrix file, the program's two stops and fatal errors.
 # The model builders of both builds must write identical model files, and the audit tools
-# identical reports on the examples, as well.
+# identical reports on the examples, as well. Each pair of directories is also compared with
+# the Linux build's drav-audit compare, which must say "identical" where the bytes agree and
+# tells, where they do not, which entries, positions, fields or lines differ.
 # Usage: .ci/compare-platforms.sh LINUX_BUILD WINDOWS_BUILD
 set -euo pipefail
 src="$(cd "$(dirname "$0")/.." && pwd)"
@@ -30,21 +32,30 @@ run_drav() {
   fi
 }
 
-# compare NAME: the two sides of one case, file by file.
+# compare NAME: the two sides of one case, file by file, and what drav-audit compare makes of
+# them.
 compare() {
-  local name=$1 l="$work/$1.linux" w="$work/$1.windows" bad=0
+  local name=$1 l="$work/$1.linux" w="$work/$1.windows" bad=0 rc=0
   cases=$((cases + 1))
   if ! diff -r "$l" "$w" >"$work/$name.diff" 2>&1; then bad=1; fi
   for part in out err rc; do
     cmp -s "$l.$part" "$w.$part" || { echo "  $name: console $part differs" >>"$work/$name.diff"; bad=1; }
   done
+  "$lin/drav-audit" compare "$l" "$w" --max 5 >"$work/$name.compare" 2>&1 || rc=$?
   if [ $bad -ne 0 ]; then
     failures=$((failures + 1))
     echo "DIFFERENT: $name"
     sed 's/^/  /' "$work/$name.diff" | head -20 || true
+    echo "  drav-audit compare (exit status $rc):"
+    sed 's/^/    /' "$work/$name.compare" | head -40 || true
+  elif [ $rc -ne 0 ]; then
+    failures=$((failures + 1))
+    echo "DIFFERENT: drav-audit compare on $name, whose files are the same (exit status $rc):"
+    sed 's/^/  /' "$work/$name.compare" | head -20 || true
   else
-    printf 'same: %-28s exit %s, %s files, %s console bytes\n' "$name" "$(cat "$l.rc")" \
-      "$(find "$l" -type f | wc -l)" "$(cat "$l.out" "$l.err" | wc -c)"
+    printf 'same: %-28s exit %s, %s files, %s console bytes; compare: %s\n' "$name" \
+      "$(cat "$l.rc")" "$(find "$l" -type f | wc -l)" "$(cat "$l.out" "$l.err" | wc -c)" \
+      "$(head -1 "$work/$name.compare")"
   fi
 }
 

@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_targets=(rcom listin seqreader directreader model_input model_desc)
+all_targets=(rcom listin seqreader directreader model_input model_desc factor)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 seconds="${FUZZ_SECONDS:-30}"

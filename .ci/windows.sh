@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 .ci/need-packages g++-mingw-w64-x86-64 wine64 wine googletest libeigen3-dev
 # The Linux programs that the Windows ones are compared with.
 cmake -S . -B build >/dev/null
-cmake --build build -j2 --target drav drav-mkmodel
+cmake --build build -j2 --target drav drav-mkmodel drav-audit
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DDRAV_LINUX_BUILD="$PWD/build" >/dev/null
 cmake --build build-win -j2

@@ -2,7 +2,11 @@
 // of the program (a child process), the time to write the same output bytes with plain
 // buffered writes from one thread (the floor the run is held to), the processor time of both
 // (user + system, which a busy machine disturbs less than the wall time), and the peak
-// resident memory of the run. Times are medians. Run by bench/run.sh; see the README.
+// resident memory of the run, and the matrix file's length and disk blocks (st_blocks * 512:
+// its zero pages are holes). For the dense and the wide-band models also the factorization
+// a user could have from a library on the same matrix (OpenBLAS dgetrf at 2 threads on the
+// dense matrix; dgbtrf on band storage, the better of 1 and 2 threads), and the run against
+// that factorization plus the floor. Times are medians. Run by bench/run.sh; see the README.
 //
 //   drav_pipeline_bench DRAV_EXE [--quick] [--reps R] [--literal-max N] [--only NAME]
 //
@@ -10,6 +14,7 @@
 // ten seconds) and extrapolated by N^3 from the largest one measured beyond that (marked ~).
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +31,9 @@
 #include <vector>
 
 #include "assembly/genlu.h"
+#ifdef DRAV_BENCH_LAPACK
+#include "bench/lapack_yardstick.h"
+#endif
 #include "driver/model_input.h"
 #include "factor/factor_system.h"
 #include "factor/reference/ludecomp.h"
@@ -80,11 +88,15 @@ std::string grid(int nx, int ny, bool shuffle) {
   return d;
 }
 
+// The library factorization a model is held to besides the floor.
+enum class Library { None, Dense, Band };
+
 struct Case {
   std::string name;
   int nx, ny;
   bool shuffle;
   bool nband_neq;  // NBAND = NEQ in COMZOR.DAT
+  Library library = Library::None;
 };
 
 struct Run {
@@ -204,6 +216,27 @@ void load(const fs::path& dir, Loaded& m) {
   fs::current_path(old);
 }
 
+// Seconds of the library factorization of the matrix of U (medians of reps); negative where
+// there is none (no yardstick for the model, or built without OpenBLAS).
+double library_seconds(Library library, const drav::UpperRows& U, int reps) {
+#ifdef DRAV_BENCH_LAPACK
+  if (library == Library::None) return -1;
+  const int n = U.n;
+  drav::bench::Columns m = library == Library::Dense ? drav::bench::dense_columns(n)
+                                                     : drav::bench::band_columns(n, U.half_band());
+  for (int32_t I = 1; I <= n; ++I)
+    for (int64_t e = U.row_begin(I); e < U.row_end(I); ++e) {
+      const int32_t J = U.col[static_cast<size_t>(e)];
+      m.at(I, J) = m.at(J, I) = U.val[static_cast<size_t>(e)];
+    }
+  if (library == Library::Dense) return drav::bench::lapack_median(m, 2, reps);
+  return std::min(drav::bench::lapack_median(m, 1, reps), drav::bench::lapack_median(m, 2, reps));
+#else
+  (void)library, (void)U, (void)reps;
+  return -1;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -227,7 +260,9 @@ int main(int argc, char** argv) {
     if (a == "--only" && i + 1 < argc) only = argv[++i];
   }
 
-  // Half band 2*18+4 = 40; NEQ = 36 * (nx - 1).
+  // Half band 2*18+4 = 40; NEQ = 36 * (nx - 1), 16 * ny for the bands of NEQ/8, 72 * (nx - 1)
+  // numbered at random.
+  const Library band = Library::Band, dense = Library::Dense;
   std::vector<Case> cases = {
       {"banded", 57, 18, false, false},
       {"banded", 112, 18, false, false},
@@ -235,23 +270,26 @@ int main(int argc, char** argv) {
       {"banded, NBAND=NEQ", 57, 18, false, true},
       {"banded, NBAND=NEQ", 112, 18, false, true},
       {"banded, NBAND=NEQ", 224, 18, false, true},
-      {"band NEQ/8", 9, 123, false, false},
-      {"band NEQ/8", 9, 248, false, false},
-      {"band NEQ/8", 9, 500, false, false},
-      {"random numbering", 15, 36, true, false},
-      {"random numbering", 29, 36, true, false},
-      {"random numbering", 57, 36, true, false},
+      {"band NEQ/8", 9, 123, false, false, band},
+      {"band NEQ/8", 9, 248, false, false, band},
+      {"band NEQ/8", 9, 500, false, false, band},
+      {"random numbering", 15, 36, true, false, dense},
+      {"random numbering", 29, 36, true, false, dense},
+      {"random numbering", 57, 36, true, false, dense},
+      {"random numbering", 112, 36, true, false, dense},
   };
   if (quick)
     cases = {{"banded", 57, 18, false, false},
              {"banded, NBAND=NEQ", 57, 18, false, true},
-             {"random numbering", 15, 36, true, false}};
+             {"band NEQ/8", 9, 123, false, false, band},
+             {"random numbering", 15, 36, true, false, dense}};
 
   const fs::path root =
       fs::temp_directory_path() / ("drav-pipeline-bench-" + std::to_string(getpid()));
-  std::printf("%-18s %5s %4s %9s %8s %7s %7s %9s %7s %7s %9s %7s %9s\n", "case", "NEQ", "b",
-              "literal s", "ours s", "run s", "floor s", "run/floor", "run cpu", "flr cpu",
-              "cpu ratio", "peak MB", "peak/8N^2");
+  std::printf("%-18s %5s %4s %9s %8s %7s %7s %7s %9s %13s %7s %7s %9s %7s %9s %7s %7s\n", "case",
+              "NEQ", "b", "literal s", "ours s", "lib s", "run s", "floor s", "run/floor",
+              "run/(lib+flr)", "run cpu", "flr cpu", "cpu ratio", "peak MB", "peak/8N^2", "AA0 MB",
+              "disk MB");
   std::map<int, double> literal_seconds;  // measured, by NEQ
   for (const Case& cs : cases) {
     if (!only.empty() && cs.name.find(only) == std::string::npos) continue;
@@ -273,6 +311,8 @@ int main(int argc, char** argv) {
       run_cpu.push_back(w.cpu);
       peak_kb = std::max(peak_kb, w.peak_kb);
     }
+    struct stat aa {};
+    stat((dir / "AA0.UNF").c_str(), &aa);
     std::vector<uintmax_t> sizes;
     for (const char* f : {"AA0.UNF", "rig-case1.dat", "order.dat", "drav0.dat"})
       sizes.push_back(fs::file_size(dir / f));
@@ -324,10 +364,20 @@ int main(int argc, char** argv) {
     const double run = median(run_s), floor = median(floor_s);
     const double peak_mb = peak_kb / 1024.0;
     const double rcpu = median(run_cpu), fcpu = median(floor_cpu);
-    std::printf("%-18s %5d %4d %9s %8.3f %7.3f %7.3f %9.2f %7.3f %7.3f %9.2f %7.1f %8.1f%%\n",
-                cs.name.c_str(), n, U.half_band(), literal.c_str(), median(ours_s), run, floor,
-                run / floor, rcpu, fcpu, rcpu / fcpu, peak_mb,
-                100.0 * peak_kb * 1024.0 / (8.0 * n * n));
+    const double lib = library_seconds(cs.library, U, r);
+    std::string lib_s = "-", lib_ratio = "-";
+    if (lib >= 0) {
+      std::snprintf(buf, sizeof buf, "%.3f", lib);
+      lib_s = buf;
+      std::snprintf(buf, sizeof buf, "%.2f", run / (lib + floor));
+      lib_ratio = buf;
+    }
+    std::printf(
+        "%-18s %5d %4d %9s %8.3f %7s %7.3f %7.3f %9.2f %13s %7.3f %7.3f %9.2f %7.1f %8.1f%% %7.1f "
+        "%7.1f\n",
+        cs.name.c_str(), n, U.half_band(), literal.c_str(), median(ours_s), lib_s.c_str(), run,
+        floor, run / floor, lib_ratio.c_str(), rcpu, fcpu, rcpu / fcpu, peak_mb,
+        100.0 * peak_kb * 1024.0 / (8.0 * n * n), aa.st_size / 1e6, aa.st_blocks * 512 / 1e6);
     std::fflush(stdout);
   }
   fs::remove_all(root);

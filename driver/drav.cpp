@@ -67,10 +67,12 @@ int DRAV_LU(recio::TextSink& console) {
   read_model(c, W);
 
   const bool first_iteration = c.ITER == 1;
-  // Replaced whole at close, so that it is never seen half written.
+  // Replaced whole at close, so that it is never seen half written. The rows of a banded
+  // matrix are mostly +0.0: pages of them are left as holes.
   recio::SeqWriter matrix_file(
       matrix_file_of(c.ITER).unit, matrix_file_of(c.ITER).name,
-      first_iteration ? recio::OpenStatus::Unknown : recio::OpenStatus::Old, recio::Replace::Whole);
+      first_iteration ? recio::OpenStatus::Unknown : recio::OpenStatus::Old, recio::Replace::Whole,
+      recio::ZeroPages::Holes);
 
   Matrix LU;
   if (!LU.allocate(c.NEQ)) {

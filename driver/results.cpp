@@ -56,6 +56,11 @@ char direction_label(int32_t dir, int32_t NDOFN) {
   }
 }
 
+std::string direction_name(int32_t dir) {
+  if (dir >= 1 && dir <= 3) return std::string(1, "XYZ"[dir - 1]);
+  return std::to_string(dir);
+}
+
 namespace {
 
 std::vector<std::string> singular_lines(bool romanian, int32_t ITER, int32_t NODE, char CDIR) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "factor/factor_system.h"
 #include "params/compar.h"
@@ -26,6 +27,11 @@ void write_title_block(const RunHeader& h, recio::TextSink& out);
 
 // The direction label of a singular equation: X, Y or Z; blank above direction 3.
 char direction_label(int32_t dir, int32_t NDOFN);
+
+// The name of a direction in the audit tool's reports and pictures: "X", "Y", "Z" for
+// directions 1 to 3 whatever NDOFN (unlike the label above, which calls direction 2 of a
+// spatial model Z), the number above.
+std::string direction_name(int32_t dir);
 
 // The singular-matrix report for equation KSTEP: title block and four lines, in the chosen
 // language, to the console and appended to the report file (unit 1).

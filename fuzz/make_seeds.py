@@ -2,6 +2,7 @@
 """Writes the seed corpus of the fuzz targets into fuzz/corpus/<target>/.
 
 Usage: fuzz/make_seeds.py BUILD_DIR   (BUILD_DIR holds drav-mkmodel)
+       fuzz/make_seeds.py --factor      (the factorization's seeds only; they need no build)
 
 The seeds are small hand-made inputs, valid and damaged, plus the example models. Inputs that
 once made a target fail are kept beside them under names starting with "crash-"; this script
@@ -65,7 +66,68 @@ def model_dirs(mkmodel):
     return models
 
 
+FILLS = ["zeros", "uniform", "scaled", "integers", "ties", "graded", "triangle", "sparse"]
+STRUCTURES = ["dense", "band", "profile"]
+
+
+def factor_input(order, fill, structure, symmetric=False, band=0, extra=0, announce=0,
+                 threads3=False, shape=(0, 0, 0), seed=0, plants=()):
+    """The header of fuzz_factor.cpp and its records (row, column, value code)."""
+    b0 = order - 1 if order <= 40 else 160 + order - 41 if order <= 128 else \
+        248 + (order - 161) // 17
+    b1 = extra | (4 if symmetric else 0) | FILLS.index(fill) << 3
+    b1 |= STRUCTURES.index(structure) << 6
+    b3 = announce | (4 if threads3 else 0)
+    out = bytes([b0, b1, band, b3, *shape, seed])
+    for i, j, code in plants:
+        out += bytes([i, j, code])
+    return out
+
+
+def factor_seeds():
+    """Every fill on every structure, small, middling and large orders, and planted values:
+    NaN (0x22; 0x2e a NaN of the other sign), infinities (0x24, 0x25), overflow (0x26),
+    -0.0 (0x21), the tolerance (0x40 on), subnormals (0x60 on), single-precision ties (0x80)."""
+    k = 0
+    for fi, fill in enumerate(FILLS):
+        for si, st in enumerate(STRUCTURES):
+            k += 1
+            put("factor", "%s-%s" % (fill, st),
+                factor_input(1 + (7 + 5 * k) % 40, fill, st, symmetric=k % 2 == 1, band=k * 37 % 256,
+                             extra=k % 3, announce=k % 4, threads3=k % 2 == 0,
+                             shape=(k * 11 % 256, k * 29 % 256, k * 53 % 256), seed=k,
+                             plants=[(k, k + 1, 0x21), (2 * k, k, 0x80 + k % 32)]))
+    for fill, st, sym, band in [("uniform", "dense", True, 0), ("graded", "band", True, 200),
+                                ("scaled", "dense", False, 0), ("triangle", "dense", False, 0),
+                                ("sparse", "profile", True, 180), ("integers", "band", False, 3)]:
+        put("factor", "middle-%s-%s" % (fill, st),
+            factor_input(90, fill, st, symmetric=sym, band=band, shape=(7, 70, 140), seed=3))
+    for fill, st, sym, band in [("graded", "dense", True, 0), ("sparse", "band", True, 5),
+                                ("uniform", "profile", False, 250)]:
+        put("factor", "large-%s-%s" % (fill, st),
+            factor_input(263, fill, st, symmetric=sym, band=band, announce=1, seed=9))
+    plants = {
+        "nan": [(3, 4, 0x22), (9, 2, 0x22)],
+        "nan-other-sign": [(3, 4, 0x2e), (5, 5, 0x22)],
+        "infinities": [(1, 1, 0x24), (6, 3, 0x25)],
+        "overflow": [(2, 2, 0x26), (4, 3, 0x26), (7, 7, 0x27)],
+        "minus-zeros": [(i, (i * 7) % 20, 0x21) for i in range(20)],
+        "tolerance": [(i, i, 0x40 + 2 * i) for i in range(8)],
+        "subnormals": [(i, i, 0x60 + 2 * i) for i in range(8)],
+        "ties": [(i, 0, 0x80 + i) for i in range(16)],
+    }
+    for name, p in plants.items():
+        for fill, st in [("sparse", "dense"), ("graded", "band"), ("triangle", "dense")]:
+            put("factor", "%s-%s-%s" % (name, fill, st),
+                factor_input(21, fill, st, symmetric=fill != "triangle", band=130,
+                             shape=(5, 33, 66), plants=p))
+
+
 def main():
+    if sys.argv[1:] == ["--factor"]:
+        factor_seeds()
+        return
+    factor_seeds()
     mkmodel = os.path.join(sys.argv[1], "drav-mkmodel")
     models = model_dirs(mkmodel)
     order = ["COMZOR.DAT", "temp.dat", "nei.UNF", "x0.UNF", "el.unf"]

@@ -205,8 +205,8 @@ void SeqReader::close() {
 // ---------------------------------------------------------------------------------------------
 // SeqWriter
 
-SeqWriter::SeqWriter(int unit, std::string path, OpenStatus status, Replace how)
-    : unit_(unit), path_(std::move(path)) {
+SeqWriter::SeqWriter(int unit, std::string path, OpenStatus status, Replace how, ZeroPages zeros)
+    : unit_(unit), path_(std::move(path)), zeros_(zeros) {
   const os::Status st =
       out_.open(path_, status == OpenStatus::Unknown ? Missing::Create : Missing::Fail, how);
   if (!st.ok()) open_fail(unit_, path_, st);
@@ -214,14 +214,20 @@ SeqWriter::SeqWriter(int unit, std::string path, OpenStatus status, Replace how)
 
 SeqWriter::~SeqWriter() {
   // Best effort: a run that ends by a fatal report still leaves the complete records in a
-  // file written in place.
-  if (out_.is_open() && !out_.replacing() && used_ > 0) {
-    (void)out_.file().write(buf_.get(), used_);
+  // file written in place, at their full length (not after a failed write: its bytes are
+  // not there).
+  if (out_.is_open() && !out_.replacing() && started_ && !failed_) {
+    if (write_buffer().ok() && holes_) (void)out_.file().truncate(buf_off_);
   }
 }
 
 void SeqWriter::fail(std::string_view condition, const std::string& detail) const {
   io_fail(condition, unit_, path_, detail);
+}
+
+void SeqWriter::fail_write(const os::Status& st) {
+  failed_ = true;
+  fail(kWriteError, "record " + std::to_string(record_no_) + ": " + st.detail);
 }
 
 void SeqWriter::set_subrecord_limit(int32_t bytes) {
@@ -230,9 +236,15 @@ void SeqWriter::set_subrecord_limit(int32_t bytes) {
 
 void SeqWriter::replace_content() {
   if (!out_.is_open()) fail(kWriteError, "file is not open");
+  if (started_) return;
   if (const os::Status st = out_.begin(); !st.ok()) {
     fail(kWriteError, "cannot replace the old content: " + st.detail);
   }
+  started_ = true;
+  // A skipped page must read as zeros, not as old bytes: only a file that is empty now.
+  int64_t size = -1;
+  holes_ = zeros_ == ZeroPages::Holes && out_.file().size(size).ok() && size == 0 &&
+           out_.file().mark_sparse();
 }
 
 void SeqWriter::write(const void* src, size_t nbytes) {
@@ -263,6 +275,10 @@ void SeqWriter::write(const void* src, size_t nbytes) {
 void SeqWriter::put(const void* p, size_t n) {
   if (n == 0) return;
   if (!buf_) buf_ = std::make_unique<unsigned char[]>(kWriteBuffer);
+  if (holes_) {
+    put_with_holes(static_cast<const unsigned char*>(p), n);
+    return;
+  }
   if (n > kWriteBuffer - used_) {
     flush();
     if (n >= kWriteBuffer) {
@@ -274,22 +290,70 @@ void SeqWriter::put(const void* p, size_t n) {
   used_ += n;
 }
 
-void SeqWriter::flush() {
+namespace {
+
+bool all_zero(const unsigned char* p, size_t n) {
+  static_assert(SeqWriter::kHolePage % 64 == 0);
+  for (size_t i = 0; i < n; i += 64) {
+    uint64_t w[8];
+    std::memcpy(w, p + i, sizeof w);
+    if ((w[0] | w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// Page by page of the file: a whole zero page inside these bytes ends the buffered run and is
+// skipped; everything else is buffered. Pages are looked at before they are copied, so that
+// the zeros of a long row are never copied at all.
+void SeqWriter::put_with_holes(const unsigned char* p, size_t n) {
+  while (n > 0) {
+    const int64_t at = buf_off_ + static_cast<int64_t>(used_);
+    const auto into = static_cast<size_t>(at % static_cast<int64_t>(kHolePage));
+    if (into == 0 && n >= kHolePage && all_zero(p, kHolePage)) {
+      if (used_ > 0) flush();
+      buf_off_ += static_cast<int64_t>(kHolePage);
+      p += kHolePage;
+      n -= kHolePage;
+      continue;
+    }
+    const size_t take = std::min({n, kHolePage - into, kWriteBuffer - used_});
+    std::memcpy(buf_.get() + used_, p, take);
+    used_ += take;
+    p += take;
+    n -= take;
+    if (used_ == kWriteBuffer) flush();
+  }
+}
+
+os::Status SeqWriter::write_buffer() {
   const size_t n = used_;
-  used_ = 0;  // dropped on failure too, so the destructor does not retry
-  write_out(buf_.get(), n);
+  used_ = 0;  // dropped on failure too, so that nothing retries it
+  if (n == 0) return os::Status::success();
+  const os::Status st =
+      holes_ ? out_.file().write_at(buf_off_, buf_.get(), n) : out_.file().write(buf_.get(), n);
+  buf_off_ += static_cast<int64_t>(n);
+  return st;
+}
+
+void SeqWriter::flush() {
+  if (const os::Status st = write_buffer(); !st.ok()) fail_write(st);
 }
 
 void SeqWriter::write_out(const unsigned char* p, size_t n) {
-  if (const os::Status st = out_.file().write(p, n); !st.ok()) {
-    fail(kWriteError, "record " + std::to_string(record_no_) + ": " + st.detail);
-  }
+  if (const os::Status st = out_.file().write(p, n); !st.ok()) fail_write(st);
+  buf_off_ += static_cast<int64_t>(n);
 }
 
 void SeqWriter::close() {
   if (!out_.is_open()) return;
   try {
-    if (used_ > 0) flush();
+    flush();
+    // A last run of skipped pages is part of the file, too.
+    if (holes_) {
+      if (const os::Status st = out_.file().truncate(buf_off_); !st.ok()) fail_write(st);
+    }
   } catch (...) {
     out_.abandon();
     throw;

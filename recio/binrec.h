@@ -98,16 +98,35 @@ class SeqReader {
   int64_t record_no_ = 0;
 };
 
+// What a sequential writer does with zero bytes that fill whole pages of the file.
+enum class ZeroPages {
+  Write,  // every byte is written
+  Holes,  // where the file can keep holes (os::File::mark_sparse), such pages are skipped
+};
+
 // Writes an unformatted sequential file. Status unknown creates a missing file; status old
 // requires it. Opening does not change the file; the first record written replaces its whole
 // content, in place or (Replace::Whole) by a new file renamed over it at close(). Output is
 // buffered in large blocks.
+//
+// With ZeroPages::Holes every aligned page of kHolePage bytes that holds only zero bytes
+// (+0.0 doubles; a -0.0 is not zero bytes) and lies inside one record's data is left
+// unwritten, and close() sets the file's length: the file reads the same bytes, but such
+// pages take no disk space where the file system has holes. That needs a file that starts
+// empty: the scratch file of a whole replacement, or a regular file cut to nothing in place;
+// anything else (a device, a pipe, a file system without sparse files or one that discards
+// every freed piece at once) gets every byte.
 class SeqWriter {
  public:
   // The longest data part of one frame; longer records become subrecord chains.
   static constexpr int32_t kMaxSubrecord = 2147483639;
+  // The grain of the holes: the block of nearly every file system (and the memory page).
+  // Where blocks are larger, a block that is only partly zero is simply stored; where they
+  // are smaller, shorter zero runs are stored.
+  static constexpr size_t kHolePage = 4096;
 
-  SeqWriter(int unit, std::string path, OpenStatus status, Replace how = Replace::InPlace);
+  SeqWriter(int unit, std::string path, OpenStatus status, Replace how = Replace::InPlace,
+            ZeroPages zeros = ZeroPages::Write);
   // Without close(): in place the records written so far are flushed; a whole replacement is
   // dropped and the old file stays.
   ~SeqWriter();
@@ -132,17 +151,26 @@ class SeqWriter {
 
  private:
   void put(const void* p, size_t n);
+  void put_with_holes(const unsigned char* p, size_t n);
   void flush();
+  // Writes the buffered bytes at their place in the file (without a report).
+  os::Status write_buffer();
   void write_out(const unsigned char* p, size_t n);
+  [[noreturn]] void fail_write(const os::Status& st);
   [[noreturn]] void fail(std::string_view condition, const std::string& detail) const;
 
   int unit_;
   std::string path_;
   OutFile out_;
+  ZeroPages zeros_;
+  bool started_ = false;  // the new content has begun (replace_content)
+  bool holes_ = false;    // zero pages are skipped in this file
+  bool failed_ = false;   // a write failed
   int32_t subrecord_limit_ = kMaxSubrecord;
   int64_t record_no_ = 0;
   std::unique_ptr<unsigned char[]> buf_;
   size_t used_ = 0;
+  int64_t buf_off_ = 0;  // where the buffer's first byte goes in the file
 };
 
 // Reads fixed-length records of a direct-access unformatted file (status old).

@@ -75,8 +75,17 @@ class File {
   // Writes all n bytes at offset `off` (not in append mode); the position is not used.
   Status write_at(int64_t off, const void* src, size_t n);
 
-  // Cuts the file to `bytes` and moves the position there.
+  // Cuts the file to `bytes`, or lengthens it to `bytes`, and moves the position there.
   Status truncate(int64_t bytes);
+
+  // Lets the regions of this file that are never written (skipped by write_at, or added by
+  // truncate) stay holes: they read as zero bytes and take no disk space where the file
+  // system has holes. False when they cannot be relied on to read as zeros (not a regular
+  // file, append mode, or a Windows file system that refuses the sparse mark), or when holes
+  // would cost more than they save (a Linux file system that discards every freed piece at
+  // once): the caller then writes its zeros. POSIX promises zeros in every regular file;
+  // Windows only in a file marked sparse.
+  bool mark_sparse();
 
   // Forces the written data to stable storage.
   Status sync();

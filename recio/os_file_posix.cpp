@@ -2,13 +2,18 @@
 #ifndef _WIN32
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "recio/os_file.h"
@@ -216,6 +221,51 @@ Status File::truncate(int64_t bytes) {
   if (::ftruncate(handle_, static_cast<off_t>(bytes)) != 0) return last_error();
   if (::lseek(handle_, static_cast<off_t>(bytes), SEEK_SET) < 0) return last_error();
   return Status::success();
+}
+
+namespace {
+
+// True when the file system of fd discards freed blocks one piece at a time as they are freed
+// (Linux: the mount option "discard"; btrfs' "discard=async" batches them later). Removing a
+// file with holes there sends one discard per written piece: renaming a new banded matrix file
+// of 8000 rows over the earlier one (16,000 pieces) took 1.6 s on an idle machine and over a
+// minute on a busy one, where storing the zeros costs a fraction of a second.
+bool discards_each_piece(int fd) {
+#ifdef __linux__
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  std::FILE* f = std::fopen("/proc/self/mountinfo", "re");
+  if (f == nullptr) return false;
+  // "36 35 98:0 /root /mnt rw,noatime shared:1 - ext4 /dev/vda rw,discard,errors=remount-ro"
+  const std::string dev =
+      " " + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)) + " ";
+  bool discard = false;
+  char* line = nullptr;
+  size_t cap = 0;
+  while (::getline(&line, &cap, f) > 0) {
+    const std::string l(line);
+    const size_t sep = l.find(" - ");
+    if (l.find(dev) >= sep) continue;  // another device (its number stands before " - ")
+    const size_t opts = l.find_last_of(' ');
+    const std::string super = "," + l.substr(opts + 1, l.find_last_not_of("\n") - opts) + ",";
+    discard = super.find(",discard,") != std::string::npos ||
+              super.find(",discard=sync,") != std::string::npos;
+  }
+  std::free(line);
+  std::fclose(f);
+  return discard;
+#else
+  (void)fd;
+  return false;
+#endif
+}
+
+}  // namespace
+
+bool File::mark_sparse() {
+  // A region past the end that a later write or ftruncate skips reads as zeros everywhere;
+  // whether it also takes no blocks is the file system's affair.
+  return handle_ != kNoHandle && regular_ && !append_ && !discards_each_piece(handle_);
 }
 
 Status File::sync() {

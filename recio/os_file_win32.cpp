@@ -9,6 +9,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <utility>
@@ -290,6 +291,14 @@ Status File::truncate(int64_t bytes) {
   if (!seek(handle_, bytes, FILE_BEGIN)) return last_error();
   if (!::SetEndOfFile(handle_)) return last_error();
   return Status::success();
+}
+
+bool File::mark_sparse() {
+  // Without the mark the zeros that a skipped region stands for are not promised; a file
+  // system without holes (FAT, exFAT) refuses it.
+  if (handle_ == kNoHandle || !regular_ || append_) return false;
+  DWORD got = 0;
+  return ::DeviceIoControl(handle_, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &got, nullptr) != 0;
 }
 
 Status File::sync() {

@@ -117,15 +117,18 @@ os::Status OutFile::commit() {
     st = with_context(st, "close");
   } else if (st = os::rename_over(scratch, path_); !st.ok()) {
     // A reader that holds the old file open may forbid renaming over it (Windows) while
-    // letting it be written: the new content is then copied into it, as in place.
+    // letting it be written: the new content is then copied into it, as in place. The scratch
+    // file goes only once the copy is complete and synced (out_file.h: the one exception).
     if (st.kind == os::Status::Kind::InUse) {
       st = copy_into(scratch, path_);
       if (st.ok()) {
         (void)os::remove_file(scratch);
         return st;
       }
+      st = with_context(st, "copying into the file that another program holds open");
+    } else {
+      st = with_context(st, "replacing the old file");
     }
-    st = with_context(st, "replacing the old file");
   } else {
     // Renamed: a failure now only leaves it unknown whether the rename survives a crash.
     st = os::sync_directory_of(path_);

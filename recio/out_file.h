@@ -5,6 +5,16 @@
 // at every moment it is either the old file or the new one, whole. A run that fails removes its
 // scratch file and leaves the old file as it was; a run that is killed leaves the scratch file,
 // which has one fixed name per file, so the next run replaces it and none accumulate.
+//
+// One exception, on Windows only: a file that another program holds open, letting it be
+// written but not renamed over (a viewer, an editor, a script), cannot be replaced.
+// Its new content, complete and synced in the scratch file, is then copied into it, cut to
+// nothing first, as the file was always written before. During that copy it is cut short: a
+// run killed then leaves it so, with the new content whole in the scratch file (until the next
+// run removes it), and a copy that fails leaves it so and ends with the fatal report. Neither
+// ends with a status that says the run completed. Where the file cannot be cut (a holder that
+// maps it into memory) the copy fails before it changes anything, and a holder that does not
+// let the file be written makes the open fail: in both the old file stays.
 #pragma once
 
 #include <string>

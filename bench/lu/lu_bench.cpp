@@ -1,7 +1,7 @@
 // The factorization on stiffness matrices of plane trusses: the literal scheme, the blocked
-// kernel with 1 and 2 threads, and OpenBLAS dgetrf with 1 and 2 threads on the same matrix.
-// One line per case of key=value fields (medians of the repetitions, seconds); see README.md.
-#include <cblas.h>
+// kernel and the program's choice of kernel with 1 and 2 threads, and OpenBLAS dgetrf (and on
+// a band dgbtrf) with 1 and 2 threads on the same matrix. One line per case of key=value
+// fields (medians of the repetitions, seconds); see README.md.
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,8 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/lapack_yardstick.h"
 #include "factor/band_lu.h"
 #include "factor/blocked_lu.h"
+#include "factor/factor_system.h"
 #include "factor/reference/ludecomp.h"
 #include "params/compar.h"
 #include "params/work.h"
@@ -25,11 +27,6 @@
 #include "tools/audit/audit_model.h"
 #include "tools/mkmodel/model_desc.h"
 #include "tools/mkmodel/model_files.h"
-
-extern "C" void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv,
-                        int* info);
-extern "C" void dgbtrf_(const int* m, const int* n, const int* kl, const int* ku, double* ab,
-                        const int* ldab, int* ipiv, int* info);
 
 namespace {
 
@@ -110,6 +107,35 @@ bool same(const drav::Matrix& a, const drav::Matrix& b) {
   return true;
 }
 
+// The rows of a factorization the chooser made, against a factored dense matrix.
+bool same(const drav::Factorization& f, const drav::Matrix& b) {
+  std::vector<double> buf(static_cast<size_t>(b.order()));
+  for (int32_t i = 1; i <= b.order(); ++i)
+    if (std::memcmp(f.row(i, buf.data()), b.row(i), sizeof(double) * buf.size()) != 0) return false;
+  return true;
+}
+
+// The upper triangle's entries that are not +0.0, as generation hands them to the chooser.
+drav::UpperRows upper(const drav::Matrix& a) {
+  drav::UpperRows u;
+  for (int32_t i = 1; i <= a.order(); ++i) {
+    for (int32_t j = i; j <= a.order(); ++j) {
+      uint64_t bits;
+      std::memcpy(&bits, &a.row(i)[j - 1], sizeof bits);
+      if (bits != 0) u.add(j, a(i, j));
+    }
+    u.end_row();
+  }
+  return u;
+}
+
+const char* kernel_name(drav::Kernel k) {
+  return k == drav::Kernel::Band       ? "band"
+         : k == drav::Kernel::WideBand ? "wide-band"
+         : k == drav::Kernel::Blocked  ? "blocked"
+                                       : "literal";
+}
+
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0.0 : v[v.size() / 2];
@@ -130,6 +156,7 @@ struct Case {
 };
 
 struct Options {
+  bool quick = false;  // the cases up to 2,000 equations
   int reps = 3;
   int literal_max = 2000;  // larger systems: the literal time extrapolated by N^3
   std::string only;        // cases whose name contains this
@@ -139,7 +166,8 @@ struct Options {
 struct Result {
   double literal = 0;
   bool literal_measured = false;
-  double blocked[2] = {0, 0}, dgetrf[2] = {0, 0}, dgbtrf[2] = {0, 0};
+  double blocked[2] = {0, 0}, chosen[2] = {0, 0}, dgetrf[2] = {0, 0}, dgbtrf[2] = {0, 0};
+  drav::Kernel kernel = drav::Kernel::Literal;
   std::string exact = "unchecked";
 };
 
@@ -202,56 +230,60 @@ void run_case(const Case& cs, const Options& opt, double& literal_per_n3) {
     }
     r.blocked[t - 1] = median(times);
   }
-  r.exact = !exact ? "no" : r.literal_measured ? "same-as-literal" : "same-for-1-and-2-threads";
 
-  // dgetrf works on columns: the transpose of the rows (the same matrix, it is symmetric).
-  std::vector<double> col(static_cast<size_t>(n) * n);
+  // The program's choice of kernel from the entries, filling its storage included.
+  const drav::UpperRows up = upper(entry);
+  const drav::Matrix& reference = r.literal_measured ? lit : first;
   for (int t = 1; t <= 2; ++t) {
-    openblas_set_num_threads(t);
     std::vector<double> times;
     for (int rep = 0; rep < opt.reps; ++rep) {
-      for (int32_t j = 0; j < n; ++j)
-        for (int32_t i = 0; i < n; ++i) col[static_cast<size_t>(j) * n + i] = entry(i + 1, j + 1);
-      std::vector<int> ipiv(static_cast<size_t>(n));
-      int info = 0;
-      times.push_back(seconds([&] { dgetrf_(&n, &n, col.data(), &n, ipiv.data(), &info); }));
+      drav::Matrix lu;
+      lu.allocate(n);
+      std::vector<int32_t> iord(static_cast<size_t>(n));
+      drav::Factorization f;
+      drav::FactorOptions fo;
+      fo.threads = t;
+      drav::FactorOutcome out;
+      times.push_back(seconds([&] { out = drav::factor_system(up, lu, iord.data(), f, fo); }));
+      r.kernel = f.kernel;
+      exact = exact && out.stop == drav::FactorOutcome::Stop::Complete && same(f, reference) &&
+              iord == (r.literal_measured ? iord_lit : iord_first);
     }
-    r.dgetrf[t - 1] = median(times);
+    r.chosen[t - 1] = median(times);
   }
+  first.release();
+  lit.release();
+  r.exact = !exact ? "no" : r.literal_measured ? "same-as-literal" : "same-for-1-and-2-threads";
 
-  // dgbtrf on band storage of the same entries, kl = ku = half band - 1, where it is a band.
-  std::string gb;
-  if (band < n) {
-    const int kl = band - 1, ku = band - 1, ldab = 2 * kl + ku + 1;
-    std::vector<double> ab(static_cast<size_t>(ldab) * n);
-    for (int t = 1; t <= 2; ++t) {
-      openblas_set_num_threads(t);
-      std::vector<double> times;
-      for (int rep = 0; rep < opt.reps; ++rep) {
-        std::fill(ab.begin(), ab.end(), 0.0);
-        for (int32_t j = 0; j < n; ++j)
-          for (int32_t i = std::max(0, j - ku); i <= std::min(n - 1, j + kl); ++i)
-            ab[static_cast<size_t>(j) * ldab + kl + ku + i - j] = entry(i + 1, j + 1);
-        std::vector<int> ipiv(static_cast<size_t>(n));
-        int info = 0;
-        times.push_back(
-            seconds([&] { dgbtrf_(&n, &n, &kl, &ku, ab.data(), &ldab, ipiv.data(), &info); }));
-      }
-      r.dgbtrf[t - 1] = median(times);
-    }
-    const double best = std::min(r.dgbtrf[0], r.dgbtrf[1]);
-    char buf[160];
-    std::snprintf(buf, sizeof buf, " dgbtrf_1t_s=%.4f dgbtrf_2t_s=%.4f ratio_gb_2t=%.3f",
-                  r.dgbtrf[0], r.dgbtrf[1], r.blocked[1] / best);
-    gb = buf;
+  // LAPACK works on columns: the transpose of the rows (the same matrix, it is symmetric). On
+  // a band, dgbtrf on band storage of the same entries, kl = ku = the half band less one.
+  const bool banded = !cs.random_numbers;
+  drav::bench::Columns dense = drav::bench::dense_columns(n);
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = 1; j <= n; ++j) dense.at(i, j) = entry(i, j);
+  for (int t = 1; t <= 2; ++t) r.dgetrf[t - 1] = drav::bench::lapack_median(dense, t, opt.reps);
+  dense = {};
+  if (banded) {
+    drav::bench::Columns ab = drav::bench::band_columns(n, band);
+    for (int32_t j = 1; j <= n; ++j)
+      for (int32_t i = std::max(1, j - band + 1); i <= std::min(n, j + band - 1); ++i)
+        ab.at(i, j) = entry(i, j);
+    for (int t = 1; t <= 2; ++t) r.dgbtrf[t - 1] = drav::bench::lapack_median(ab, t, opt.reps);
   }
 
   std::printf(
       "case=%s n=%d half_band=%d literal_s=%.3f literal=%s blocked_1t_s=%.4f blocked_2t_s=%.4f "
-      "dgetrf_1t_s=%.4f dgetrf_2t_s=%.4f ratio_1t=%.3f ratio_2t=%.3f%s exact=%s\n",
+      "kernel=%s chosen_1t_s=%.4f chosen_2t_s=%.4f dgetrf_1t_s=%.4f dgetrf_2t_s=%.4f "
+      "ratio_1t=%.3f ratio_2t=%.3f",
       cs.name.c_str(), n, band, r.literal, r.literal_measured ? "measured" : "extrapolated",
-      r.blocked[0], r.blocked[1], r.dgetrf[0], r.dgetrf[1], r.blocked[0] / r.dgetrf[0],
-      r.blocked[1] / r.dgetrf[1], gb.c_str(), r.exact.c_str());
+      r.blocked[0], r.blocked[1], kernel_name(r.kernel), r.chosen[0], r.chosen[1], r.dgetrf[0],
+      r.dgetrf[1], r.blocked[0] / r.dgetrf[0], r.blocked[1] / r.dgetrf[1]);
+  if (banded) {
+    const double best = std::min(r.dgbtrf[0], r.dgbtrf[1]);
+    std::printf(" dgbtrf_1t_s=%.4f dgbtrf_2t_s=%.4f ratio_gb_1t=%.3f ratio_gb_2t=%.3f", r.dgbtrf[0],
+                r.dgbtrf[1], r.chosen[0] / best, r.chosen[1] / best);
+  }
+  std::printf(" exact=%s\n", r.exact.c_str());
   std::fflush(stdout);
 }
 
@@ -292,7 +324,9 @@ int main(int argc, char** argv) {
   Options opt;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--reps" && i + 1 < argc) {
+    if (a == "--quick") {
+      opt.quick = true;
+    } else if (a == "--reps" && i + 1 < argc) {
       opt.reps = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--literal-max" && i + 1 < argc) {
       opt.literal_max = std::atoi(argv[++i]);
@@ -301,7 +335,9 @@ int main(int argc, char** argv) {
     } else if (a == "--handover" && i + 1 < argc) {
       opt.handover = std::atoi(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: %s [--reps R] [--literal-max N] [--only NAME] [--handover N]\n",
+      std::fprintf(stderr,
+                   "usage: %s [--quick] [--reps R] [--literal-max N] [--only NAME] "
+                   "[--handover N]\n",
                    argv[0]);
       return 2;
     }
@@ -310,13 +346,15 @@ int main(int argc, char** argv) {
   // odd: sizes that are no multiple of any tile or block.
   const Case cases[] = {
       {"dense", 26, 20, true, 0},     {"dense", 51, 20, true, 0},
-      {"dense", 101, 20, true, 0},    {"band-n/8", 9, 125, false, 0},
+      {"dense", 101, 20, true, 0},    {"dense", 151, 20, true, 0},
+      {"dense", 201, 20, true, 0},    {"band-n/8", 9, 125, false, 0},
       {"band-n/8", 9, 250, false, 0}, {"band-n/8", 9, 500, false, 0},
       {"dense-odd", 39, 20, true, 3}, {"dense-odd", 77, 20, true, 1},
       {"band-odd", 9, 187, false, 5},
   };
   std::printf("# seconds, medians of %d; ratio = blocked / dgetrf at the same thread count;\n",
               opt.reps);
+  std::printf("# ratio_gb = chosen / the better of dgbtrf at 1 and 2 threads (bands only)\n");
   std::printf("# literal timed up to n = %d, beyond extrapolated by n^3 from the last timed\n",
               opt.literal_max);
   std::printf("# blocked kernel: %s\n",
@@ -329,7 +367,8 @@ int main(int argc, char** argv) {
   }
   double literal_per_n3 = 0;
   for (const Case& cs : cases)
-    if (opt.only.empty() || cs.name.find(opt.only) != std::string::npos)
+    if ((opt.only.empty() || cs.name.find(opt.only) != std::string::npos) &&
+        (!opt.quick || 2 * cs.ny * (cs.nx - 1) <= 2000))
       run_case(cs, opt, literal_per_n3);
   return 0;
 }

@@ -22,14 +22,12 @@
 #include "factor/blocked/team.h"
 #include "factor/reference/ludecomp.h"
 #include "factor_support.h"
-#include "recio/textio.h"
+#include "support/lu_differential.h"
 
 namespace drav {
 namespace {
 
 using testing_factor::bits;
-using testing_factor::TempDir;
-using testing_factor::with_report;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 // Every NaN here is the processor's own (see default_nan), but for one test.
@@ -117,12 +115,10 @@ blocked::Shape small_shape() {
   return s;
 }
 
-FactorOutcome run_blocked(const Variant& v, Matrix& lu, int32_t n, int32_t half_band,
-                          int32_t* iord) {
-  if (!v.small_blocks) return LUDECOMP_BLOCKED(lu, n, half_band, iord, {v.threads, v.isa});
-  blocked::Team team(v.threads);
-  return blocked::factor_blocked(lu.row(1), lu.order(), n, half_band, iord,
-                                 blocked::kernels_for(v.isa), team, small_shape());
+// The kernel of a variant, for the shared comparison with the literal scheme.
+testing::LuKernel kernel_of(const Variant& v, int32_t half_band) {
+  if (!v.small_blocks) return testing::blocked_kernel(v.isa, v.threads, half_band);
+  return testing::scheme_kernel(v.isa, v.threads, half_band, small_shape(), "small blocks");
 }
 
 struct Stats {
@@ -152,49 +148,39 @@ struct Stats {
 
 class Differential {
  public:
-  Differential() : c_(with_report(dir_.file("report.txt"))) {}
-
-  // Factors `a` literally and with every variant; half_band 0 stands for the true band. With
-  // `any_nan` two NaNs count as equal whatever their bits.
-  void check(const Dense& a, int32_t half_band = 0, int32_t extra = 1, bool any_nan = false) {
+  // Factors `a` literally and with every variant; half_band 0 stands for the true band. With a
+  // NaN among the entries other than the processor's own, two NaNs count as equal whatever
+  // their bits (see testing::nan_rule).
+  void check(const Dense& a, int32_t half_band = 0, int32_t extra = 1) {
     const int32_t n = static_cast<int32_t>(a.size());
     const int32_t b = half_band > 0 ? half_band : true_band(a);
-    Matrix lit = to_matrix(a, extra);
-    std::vector<int32_t> iord_lit(static_cast<size_t>(n));
-    int32_t ierr = 0, kstep = 0;
-    recio::StringSink console;
-    LUDECOMP(lit, n, iord_lit.data(), ierr, kstep, c_, console);
-    count(lit, n, iord_lit, ierr, kstep);
+    const Matrix entries = to_matrix(a, extra);
+    const testing::System system{entries, n};
+    const testing::LuResult lit = testing::literal_result(system);
+    count(lit, n);
 
     // Threads take time to meet on a busy machine: a third of the small systems is enough.
     const bool threaded = n > kSmallBlocksUpTo || stats.cases % 3 == 1;
     for (const Variant& v : variants(n, threaded)) {
-      SCOPED_TRACE(describe(v) + ", n " + std::to_string(n) + ", half band " + std::to_string(b));
-      Matrix lu = to_matrix(a, extra);
-      std::vector<int32_t> iord(static_cast<size_t>(n), -7);
-      const FactorOutcome out = run_blocked(v, lu, n, b, iord.data());
-      ASSERT_NE(out.stop, FactorOutcome::Stop::Declined);
-      ASSERT_EQ(out.stop == FactorOutcome::Stop::Complete, ierr == 0);
-      ASSERT_EQ(out.KSTEP, kstep);
-      if (ierr != 0) {
-        ASSERT_EQ(bits(out.pivot), bits(lit(kstep, kstep))) << out.pivot;
-        continue;
-      }
-      ASSERT_EQ(iord, iord_lit);
-      ASSERT_EQ(first_difference(lu, lit, any_nan), "");
+      const testing::LuKernel k = kernel_of(v, b);
+      ASSERT_EQ(testing::lu_difference(k, system, k.run(system), lit), "")
+          << describe(v) << ", n " << n << ", half band " << b;
     }
   }
 
   Stats stats;
 
  private:
-  void count(const Matrix& lit, int32_t n, const std::vector<int32_t>& iord, int32_t ierr,
-             int32_t kstep) {
+  void count(const testing::LuResult& lit, int32_t n) {
+    auto at = [&](int32_t i, int32_t j) {
+      return lit.rows[static_cast<size_t>(i - 1) * n + j - 1];
+    };
+    const int32_t kstep = lit.outcome.KSTEP;
     ++stats.cases;
-    if (ierr == 0) {
+    if (lit.outcome.stop == FactorOutcome::Stop::Complete) {
       ++stats.complete;
       for (int32_t i = 0; i < n; ++i)
-        if (iord[static_cast<size_t>(i)] != i + 1) {
+        if (lit.iord[static_cast<size_t>(i)] != i + 1) {
           ++stats.exchanged;
           break;
         }
@@ -203,34 +189,16 @@ class Differential {
     }
     const int32_t steps = std::min(n, kstep - 1);
     bool negative = false, minus_zero = false, not_finite = false;
-    for (int32_t k = 1; k <= steps; ++k) negative = negative || lit(k, k) < 0;
+    for (int32_t k = 1; k <= steps; ++k) negative = negative || at(k, k) < 0;
     for (int32_t i = 1; i <= n; ++i)
       for (int32_t j = 1; j <= n; ++j) {
-        if (j < i && j <= steps && bits(lit(i, j)) == bits(-0.0)) minus_zero = true;
-        if (!std::isfinite(lit(i, j))) not_finite = true;
+        if (j < i && j <= steps && bits(at(i, j)) == bits(-0.0)) minus_zero = true;
+        if (!std::isfinite(at(i, j))) not_finite = true;
       }
     stats.negative_pivots += negative;
     stats.minus_zero_l += minus_zero;
     stats.not_finite += not_finite;
   }
-
-  // "" when the whole matrix (filler included) is the same bit for bit.
-  static std::string first_difference(const Matrix& a, const Matrix& b, bool any_nan) {
-    for (int32_t i = 1; i <= a.order(); ++i)
-      for (int32_t j = 1; j <= a.order(); ++j)
-        if (bits(a(i, j)) != bits(b(i, j)) &&
-            !(any_nan && std::isnan(a(i, j)) && std::isnan(b(i, j)))) {
-          char buf[160];
-          std::snprintf(buf, sizeof buf,
-                        "first difference at (%d,%d): blocked %.17g, literal %.17g", i, j, a(i, j),
-                        b(i, j));
-          return buf;
-        }
-    return "";
-  }
-
-  TempDir dir_;
-  COMPAR c_;
 };
 
 // ---- Generators ---------------------------------------------------------------------------
@@ -521,7 +489,7 @@ TEST(BlockedLu, ValuesThatAreNotFiniteGiveTheLiteralBits) {
     Dense a = random_band(30, b, Fill::Graded, rng);
     a[3][4] = -kNaN;
     a[20][21] = kInf;
-    d.check(a, b, 1, /*any_nan=*/true);
+    d.check(a, b);
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include "params/compar.h"
 #include "params/work.h"
+#include "support/lu_differential.h"
 #include "support/scratch.h"
 
 namespace drav::testing_factor {
@@ -47,18 +48,14 @@ inline Matrix make_matrix(std::initializer_list<std::initializer_list<double>> r
   return a;
 }
 
-// The NaN that arithmetic produces on this processor (0 * inf). Where every NaN of a computation
-// is this one, it cannot matter which of two NaN operands an operation passes on, which is the
-// compiler's choice for a commutative operation; with other NaNs among the entries it can.
+// The NaN that arithmetic produces on this processor (see testing::processor_nan).
+using testing::processor_nan;
 inline double default_nan() {
-  volatile double zero = 0.0;
-  return zero * std::numeric_limits<double>::infinity();
+  return processor_nan();
 }
 
 inline uint64_t bits(double v) {
-  uint64_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return u;
+  return testing::lu_bits(v);
 }
 
 // True when a and b hold the same N x N values bit for bit.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "recio/os_file.h"
 #include "support/scratch.h"
 
 namespace drav::recio {
@@ -444,6 +445,110 @@ TEST_F(BinRec, DirectCutShortLastRecordAndBadRecordLength) {
                             "open failure, unit 2"));
   }
 }
+
+// A row of n doubles, +0.0 but for the entries given.
+Bytes row(size_t n, std::initializer_list<std::pair<size_t, double>> set = {}) {
+  std::vector<double> v(n, 0.0);
+  for (const auto& [i, x] : set) v[i] = x;
+  Bytes b(n * sizeof(double));
+  std::memcpy(b.data(), v.data(), b.size());
+  return b;
+}
+
+// Records written with zero pages as holes read as those written densely: at every edge of a
+// page and a record, whether the file is new or one cut to nothing where it is (a link, a
+// file of another user, a directory that takes no new file), through whose holes no old
+// byte may show.
+TEST_F(BinRec, ZeroPagesLeftAsHolesReadAsTheBytesOfADenseWrite) {
+  const size_t P = SeqWriter::kHolePage;
+  Bytes edges(4 * P);  // after the leading length word: the last byte of page 2, the first of 3
+  edges[2 * P - 5] = edges[2 * P - 4] = 1;
+  struct Case {
+    std::string name;
+    std::vector<Bytes> recs;
+    int32_t limit = SeqWriter::kMaxSubrecord;  // subrecord split
+  };
+  std::vector<Case> cases = {
+      {"a lone byte at each edge of a page", {edges}},
+      {"zeros at the start, middle and end of rows",
+       {row(3000, {{2990, 1.0}}), row(3000, {{0, 1.0}, {2999, 2.0}}), row(3000, {{5, 3.0}})}},
+      {"runs shorter than a page", {row(3000, {{400, 1}, {800, 2}, {1200, 3}, {1600, 4}})}},
+      {"-0.0 inside a zero run", {row(3000, {{1500, -0.0}})}},
+      {"rows shorter than a page", std::vector<Bytes>(50, row(10))},
+      {"a record, then its data, ending on a page edge",
+       {Bytes(P - 8), Bytes(P - 4), Bytes(3 * P)}},
+      {"empty records between zero rows", {row(2000), Bytes(), Bytes(), row(2000)}},
+      {"records spanning pages in subrecords", {Bytes(5 * P), row(3000, {{1000, 1.0}})}, 5000},
+      {"rows longer than the write buffer", {row(300000, {{7, 1.0}, {150000, 2.0}}), row(300000)}},
+  };
+  std::mt19937 rng(7);
+  for (int k = 0; k < 20; ++k) {  // zero runs, rows and splits of any length
+    Case c{"random " + std::to_string(k), {}, static_cast<int32_t>(1 + rng() % 20000)};
+    for (Bytes& b : c.recs = std::vector<Bytes>(4, Bytes())) {
+      b.resize(rng() % 30000);
+      for (size_t at = rng() % 9000; at < b.size(); at += rng() % 9000) b[at] = 1 + rng() % 255;
+    }
+    cases.push_back(c);
+  }
+  const std::string real = file("real.UNF"), link = file("AA.UNF");
+  const std::vector<std::pair<const char*, std::function<bool()>>> places = {
+      {"new", [] { return true; }},
+      {"symbolic link",
+       [&] {
+         std::error_code no;
+         fs::create_symlink(real, link, no);
+         return !no;
+       }},
+      {"hard link", [&] { return fs::create_hard_link(real, link), true; }},
+      {"no room",
+       [&] { return fs::copy_file(real, link), fs::create_directory(scratch_path(link)); }},
+  };
+  for (const auto& c : cases) {
+    for (const auto& [where, make] : places) {
+      for (const std::string& p : {real, link, scratch_path(link)}) fs::remove_all(p);
+      put(real, Bytes(200000, 0xFF));
+      if (!make()) continue;  // Windows may refuse symbolic links to a user without the right
+      for (const ZeroPages zeros : {ZeroPages::Write, ZeroPages::Holes}) {
+        SeqWriter w(3, zeros == ZeroPages::Write ? file("dense.UNF") : link, OpenStatus::Unknown,
+                    Replace::Whole, zeros);
+        w.set_subrecord_limit(c.limit);
+        for (const auto& rec : c.recs) w.write(rec.data(), rec.size());
+        w.close();
+      }
+      EXPECT_EQ(get(link), get(file("dense.UNF"))) << c.name << ", " << where;
+    }
+  }
+}
+
+#ifndef _WIN32
+int64_t disk_bytes(const std::string& p) {
+  struct stat st {};
+  return ::stat(p.c_str(), &st) == 0 ? int64_t{st.st_blocks} * 512 : -1;
+}
+
+// A banded matrix of rows of 64 KB: its zero pages take no room where the file system keeps
+// holes of a page and the file takes them, which a probe file (every other page written) tells.
+TEST_F(BinRec, ZeroPagesTakeNoDiskSpace) {
+  const size_t P = SeqWriter::kHolePage;
+  {
+    os::File probe;
+    ASSERT_TRUE(probe.create_new(file("probe")).ok());
+    if (!probe.mark_sparse()) GTEST_SKIP() << "this file system is given the zeros";
+    for (size_t at = 0; at < 64 * P; at += 2 * P) ASSERT_TRUE(probe.write_at(at, "x", 1).ok());
+  }
+  if (disk_bytes(file("probe")) > static_cast<int64_t>(48 * P)) GTEST_SKIP() << "no such holes";
+  for (const ZeroPages zeros : {ZeroPages::Holes, ZeroPages::Write}) {
+    SeqWriter w(3, file("m.UNF"), OpenStatus::Unknown, Replace::Whole, zeros);
+    for (size_t i = 0; i < 200; ++i) {
+      const Bytes r = row(8000, {{40 * i, 1.0}});
+      w.write(r.data(), r.size());
+    }
+    w.close();
+    const auto length = static_cast<int64_t>(fs::file_size(file("m.UNF")));
+    EXPECT_EQ(disk_bytes(file("m.UNF")) <= length * 15 / 100, zeros == ZeroPages::Holes);
+  }
+}
+#endif
 
 // Offsets past 2 GiB, on sparse files so that nothing big is written.
 TEST_F(BinRec, OffsetsBeyondTwoGigabytes) {

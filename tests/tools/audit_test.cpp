@@ -91,7 +91,7 @@ Factored factor(const Matrix& A) {
   // The tools' one way into the program's factorization; the band is the whole matrix.
   drav::COMPAR c;
   c.NEQ = c.NBAND = n;
-  const Factorization f = factor_as_the_program(c, r.F);
+  const RepeatedFactorization f = factor_as_the_program(c, r.F);
   EXPECT_TRUE(f.complete);
   r.IORD = f.IORD;
   return r;
@@ -228,15 +228,15 @@ TEST(AuditText, ParsesIntegersStrictly) {
   }
 }
 
-TEST(AuditDump, LayoutsByNameAndWord) {
-  EXPECT_EQ(layout_for_name("dir/nei.UNF"), Layout::Int);
-  EXPECT_EQ(layout_for_name("X0.unf"), Layout::Real);
-  EXPECT_EQ(layout_for_name("AA0.UNF"), Layout::Double);
-  EXPECT_EQ(layout_for_name("/a/b/AA.UNF"), Layout::Double);
-  EXPECT_EQ(layout_for_name("el.unf"), Layout::Element);
-  EXPECT_FALSE(layout_for_name("COMZOR.DAT").has_value());
-  EXPECT_EQ(layout_from_word("real"), Layout::Real);
-  EXPECT_FALSE(layout_from_word("float").has_value());
+TEST(AuditDump, RecordTypesByNameAndWord) {
+  EXPECT_EQ(record_type_for_name("dir/nei.UNF"), RecordType::Int);
+  EXPECT_EQ(record_type_for_name("X0.unf"), RecordType::Real);
+  EXPECT_EQ(record_type_for_name("AA0.UNF"), RecordType::Double);
+  EXPECT_EQ(record_type_for_name("/a/b/AA.UNF"), RecordType::Double);
+  EXPECT_EQ(record_type_for_name("el.unf"), RecordType::Element);
+  EXPECT_FALSE(record_type_for_name("COMZOR.DAT").has_value());
+  EXPECT_EQ(record_type_from_word("real"), RecordType::Real);
+  EXPECT_FALSE(record_type_from_word("float").has_value());
   EXPECT_EQ(shortest(0.1), "0.1");
   EXPECT_EQ(shortest(0.1f), "0.1");
   EXPECT_EQ(shortest(-2.5e-300), "-2.5e-300");
@@ -254,7 +254,7 @@ TEST_F(AuditFiles, ListsSequentialRecordsWithSubrecordsAndLimits) {
     w.close();
   }
   std::ostringstream out;
-  dump_sequential(file("nei.UNF"), Layout::Int, {}, out);
+  dump_sequential(file("nei.UNF"), RecordType::Int, {}, out);
   EXPECT_EQ(out.str(), file("nei.UNF") +
                            ": sequential records, values as int (4 bytes)\n"
                            "record 1: 40 bytes, 10 ints\n"
@@ -267,7 +267,7 @@ TEST_F(AuditFiles, ListsSequentialRecordsWithSubrecordsAndLimits) {
                            "3 records, 46 data bytes\n");
 
   std::ostringstream limited;
-  dump_sequential(file("nei.UNF"), Layout::Double, {.max_values = 1}, limited);
+  dump_sequential(file("nei.UNF"), RecordType::Double, {.max_values = 1}, limited);
   EXPECT_NE(limited.str().find("record 1: 40 bytes, 5 doubles\n"), std::string::npos);
   EXPECT_NE(limited.str().find("  ... 4 more\n"), std::string::npos);
 }
@@ -276,7 +276,7 @@ TEST_F(AuditFiles, ListingStopsWithAFatalErrorAtDamagedFraming) {
   std::string bytes("\x04\0\0\0\x01\0\0\0\x04\0\0\0\x08\0\0\0\x01\0\0\0", 20);
   std::ofstream(file("x.bin"), std::ios::binary) << bytes;
   std::ostringstream out;
-  EXPECT_THROW(dump_sequential(file("x.bin"), Layout::Real, {}, out), drav::recio::FatalError);
+  EXPECT_THROW(dump_sequential(file("x.bin"), RecordType::Real, {}, out), drav::recio::FatalError);
   EXPECT_NE(out.str().find("record 1: 4 bytes, 1 real\n"), std::string::npos);
 }
 

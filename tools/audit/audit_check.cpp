@@ -122,7 +122,7 @@ int name_singular(Model& m, std::ostream& out, int fails) {
   }
   Matrix LU;
   build_matrix(m, LU);
-  const Factorization f = factor_as_the_program(c, LU);
+  const RepeatedFactorization f = factor_as_the_program(c, LU);
   if (f.complete) {
     out << "FAIL: drav0.dat reports a singular matrix, but the rebuilt matrix factors"
            " completely\n";

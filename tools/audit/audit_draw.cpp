@@ -7,16 +7,13 @@
 #include <numbers>
 
 #include "assembly/element.h"
+#include "driver/results.h"
 #include "tools/audit/audit_geometry.h"
 #include "tools/audit/svg_out.h"
 
 namespace drav::audit {
 
 namespace {
-
-size_t at(int32_t one_based) {
-  return static_cast<size_t>(one_based - 1);
-}
 
 struct Point {
   double x = 0, y = 0;  // y up
@@ -48,15 +45,15 @@ struct Box {
 
 // Screen positions of every node: each part of the structure relative to its root, the parts
 // side by side, nodes that no element reaches in a row below.
-struct Layout {
+struct Placement {
   std::vector<Point> at_node;
   Box box;
   double extent = 1;  // the larger side of the box (1 when everything is one point)
 };
 
-Layout lay_out(const Model& m, const Geometry& g, std::vector<std::string>& notes) {
+Placement place_nodes(const Model& m, const Geometry& g, std::vector<std::string>& notes) {
   const int32_t nn = std::max(m.c.NNODE, 0);
-  Layout L;
+  Placement L;
   L.at_node.resize(static_cast<size_t>(nn));
   std::vector<Box> boxes(static_cast<size_t>(g.parts));
   for (int32_t n = 1; n <= nn; ++n) {
@@ -124,17 +121,17 @@ struct Frame {
 };
 
 // The frame height for a width that keeps the structure's proportions (within limits).
-double height_for(const Layout& L, double width, double pad, double lo, double hi) {
+double height_for(const Placement& L, double width, double pad, double lo, double hi) {
   const double w = std::max(L.box.w(), 1e-9), h = L.box.h();
   return std::clamp((width - 2 * pad) * h / w + 2 * pad, lo, hi);
 }
 
-struct Style {
+struct BarStyle {
   const char* colour;
   const char* dash;  // "" for a solid line
 };
 
-Style bar_style(int32_t ind, double t) {
+BarStyle bar_style(int32_t ind, double t) {
   if (ind < 0) return {"#9a9a9a", "4 3"};
   if (ind == 0) return {"#1f5fbf", ""};
   return {"#2e8b3e", t == 0.0 ? "2 2" : ""};
@@ -192,14 +189,14 @@ bool usable(const Model& m, int32_t e) {
 }
 
 // The structure in its state colours.
-std::string structure(const Model& m, const Layout& L, const Frame& f, bool labels,
+std::string structure(const Model& m, const Placement& L, const Frame& f, bool labels,
                       int32_t singular_node) {
   std::string s = "<g id=\"structure\">\n";
   const double tmax = largest_force(m);
   for (int32_t e = 1; e <= m.c.NUMEL; ++e) {
     if (!usable(m, e)) continue;
     const double t = m.W.T[e - 1];
-    const Style st = bar_style(m.W.IND[e - 1], t);
+    const BarStyle st = bar_style(m.W.IND[e - 1], t);
     const double w = tmax > 0 && std::isfinite(t) ? 1 + 4 * std::fabs(t) / tmax : 1.5;
     s += line(L.at_node[at(m.W.NI[e - 1])], L.at_node[at(m.W.NF[e - 1])], f, st.colour, w, st.dash);
   }
@@ -218,7 +215,7 @@ std::string structure(const Model& m, const Layout& L, const Frame& f, bool labe
 }
 
 // A motion as the displaced shape over the structure drawn light, in a panel of its own.
-std::string displaced(const Model& m, const Layout& L, double left, double top, double width,
+std::string displaced(const Model& m, const Placement& L, double left, double top, double width,
                       double height, const Motion& mo) {
   const int32_t nn = std::max(m.c.NNODE, 0), dims = std::max(m.c.NDOFN, 0);
   std::vector<std::vector<double>> u(static_cast<size_t>(nn),
@@ -292,7 +289,7 @@ std::string legend(double x, double y) {
   std::string s = "<g id=\"legend\" font-size=\"10\">\n";
   struct Item {
     const char* text;
-    Style st;
+    BarStyle st;
   };
   const Item items[] = {{"elastic (IND 0)", {"#1f5fbf", ""}},
                         {"force-only (IND > 0)", {"#2e8b3e", ""}},
@@ -364,7 +361,7 @@ void draw_model(Model& m, const DrawOptions& opt, std::ostream& svg,
                     " more motion(s) not drawn");
   }
 
-  const Layout L = lay_out(m, g, notes);
+  const Placement L = place_nodes(m, g, notes);
   const bool labels = opt.labels == 1 || (opt.labels < 0 && c.NNODE <= 60);
   const double width = 760, pad = 30, top = 46;
   const double main_h = height_for(L, width, pad, 160, 460);

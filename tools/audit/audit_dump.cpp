@@ -32,31 +32,31 @@ std::string shortest_of(T v) {
   return std::string(buf, r.ptr);
 }
 
-struct Style {
+struct ValueFormat {
   size_t size;       // bytes of one value
   int width;         // column width
   int per_line;      // values a line
   const char* name;  // item type
 };
 
-Style style_of(Layout l) {
+ValueFormat format_of(RecordType l) {
   switch (l) {
-    case Layout::Int:
+    case RecordType::Int:
       return {4, 12, 8, "int"};
-    case Layout::Real:
+    case RecordType::Real:
       return {4, 16, 6, "real"};
     default:
       return {8, 25, 4, "double"};
   }
 }
 
-std::string value_text(Layout l, const unsigned char* p) {
-  if (l == Layout::Int) {
+std::string value_text(RecordType l, const unsigned char* p) {
+  if (l == RecordType::Int) {
     int32_t v;
     std::memcpy(&v, p, 4);
     return std::to_string(v);
   }
-  if (l == Layout::Real) {
+  if (l == RecordType::Real) {
     float v;
     std::memcpy(&v, p, 4);
     return shortest(v);
@@ -67,9 +67,9 @@ std::string value_text(Layout l, const unsigned char* p) {
 }
 
 // Values in rows, each row led by the number (from 1) of its first value.
-void put_values(Layout l, const unsigned char* data, int64_t count, int64_t total,
+void put_values(RecordType l, const unsigned char* data, int64_t count, int64_t total,
                 std::ostream& out) {
-  const Style s = style_of(l);
+  const ValueFormat s = format_of(l);
   const int idx_width = static_cast<int>(std::to_string(std::max<int64_t>(total, 1)).size());
   for (int64_t k = 0; k < count; k += s.per_line) {
     std::string line = std::to_string(k + 1);
@@ -93,27 +93,27 @@ std::string shortest(float v) {
   return shortest_of(v);
 }
 
-std::optional<Layout> layout_for_name(const std::string& path) {
+std::optional<RecordType> record_type_for_name(const std::string& path) {
   const std::string base = lower(std::filesystem::path(path).filename().string());
-  if (base == lower(kNeiFile.name)) return Layout::Int;
-  if (base == lower(kX0File.name)) return Layout::Real;
+  if (base == lower(kNeiFile.name)) return RecordType::Int;
+  if (base == lower(kX0File.name)) return RecordType::Real;
   if (base == lower(kMatrixFileFirst.name) || base == lower(kMatrixFileLater.name))
-    return Layout::Double;
-  if (base == lower(kElFile.name)) return Layout::Element;
+    return RecordType::Double;
+  if (base == lower(kElFile.name)) return RecordType::Element;
   return std::nullopt;
 }
 
-std::optional<Layout> layout_from_word(const std::string& word) {
-  if (word == "int") return Layout::Int;
-  if (word == "real") return Layout::Real;
-  if (word == "double") return Layout::Double;
-  if (word == "el") return Layout::Element;
+std::optional<RecordType> record_type_from_word(const std::string& word) {
+  if (word == "int") return RecordType::Int;
+  if (word == "real") return RecordType::Real;
+  if (word == "double") return RecordType::Double;
+  if (word == "el") return RecordType::Element;
   return std::nullopt;
 }
 
-void dump_sequential(const std::string& path, Layout layout, const DumpOptions& opt,
+void dump_sequential(const std::string& path, RecordType type, const DumpOptions& opt,
                      std::ostream& out) {
-  const Style s = style_of(layout);
+  const ValueFormat s = format_of(type);
   // One reader measures each record, a second one over the same file takes its data: the
   // record reader hands out either the length or the data of a record, not both.
   recio::SeqReader sizes(kUnit, path);
@@ -136,7 +136,7 @@ void dump_sequential(const std::string& path, Layout layout, const DumpOptions& 
       out << " and " << rest << " byte" << (rest == 1 ? "" : "s") << " left over";
     }
     out << "\n";
-    put_values(layout, buf.data(), shown, count, out);
+    put_values(type, buf.data(), shown, count, out);
     if (shown < count) out << "  ... " << (count - shown) << " more\n";
   }
   out << records << " record" << (records == 1 ? "" : "s") << ", " << bytes << " data bytes\n";

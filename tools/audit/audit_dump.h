@@ -10,14 +10,14 @@ namespace drav::audit {
 
 // How the data of a file are shown: sequential records of one item type, or the
 // fixed-length element records of el.unf.
-enum class Layout { Int, Real, Double, Element };
+enum class RecordType { Int, Real, Double, Element };
 
-// The layout that the file's name implies (nei.UNF ints, x0.UNF reals, AA0.UNF and AA.UNF
+// The record type that the file's name implies (nei.UNF ints, x0.UNF reals, AA0.UNF and AA.UNF
 // doubles, el.unf element records; names compared without regard to case), if any.
-std::optional<Layout> layout_for_name(const std::string& path);
+std::optional<RecordType> record_type_for_name(const std::string& path);
 
-// The layout named by an option value: "int", "real", "double" or "el".
-std::optional<Layout> layout_from_word(const std::string& word);
+// The record type named by an option value: "int", "real", "double" or "el".
+std::optional<RecordType> record_type_from_word(const std::string& word);
 
 // max_values < 0: every value of a record.
 struct DumpOptions {
@@ -25,9 +25,9 @@ struct DumpOptions {
 };
 
 // Lists a sequential file: every record's number, data length and values of the given type
-// (Layout::Int, Real or Double), several to a line. Damaged framing throws recio::FatalError
-// after the records before it have been listed.
-void dump_sequential(const std::string& path, Layout layout, const DumpOptions& opt,
+// (RecordType::Int, Real or Double), several to a line. Damaged framing throws
+// recio::FatalError after the records before it have been listed.
+void dump_sequential(const std::string& path, RecordType type, const DumpOptions& opt,
                      std::ostream& out);
 
 // Lists el.unf, records of 32*NDOFN + 224 bytes, each decoded into V(1..NDOFN), VMOD, YY, T,

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
+#include "recio/fatal.h"
+#include "tools/audit/audit_spectrum.h"
 #include "tools/audit/eigen_view.h"
 
 namespace drav::audit {
@@ -116,6 +119,97 @@ Condition condition_1norm(const Matrix& A, const Matrix& F, const std::vector<in
   c.norm_inv = c.exact ? inverse_norm1_exact(F, IORD) : inverse_norm1_estimate(A);
   c.kappa = c.norm_a * c.norm_inv;
   return c;
+}
+
+Eigen::VectorXd tridiagonal_solve(const Eigen::VectorXd& d, const Eigen::VectorXd& e, double shift,
+                                  double tiny, Eigen::VectorXd b) {
+  const Eigen::Index n = d.size();
+  Eigen::VectorXd diag = d.array() - shift;
+  if (n == 1) {
+    b(0) /= diag(0) != 0.0 ? diag(0) : tiny;
+    return b;
+  }
+  Eigen::VectorXd lower = e, upper = e, upper2 = Eigen::VectorXd::Zero(n);
+  for (Eigen::Index i = 0; i + 1 < n; ++i) {
+    if (std::fabs(diag(i)) >= std::fabs(lower(i))) {
+      if (diag(i) == 0.0) diag(i) = tiny;
+      const double f = lower(i) / diag(i);
+      diag(i + 1) -= f * upper(i);
+      b(i + 1) -= f * b(i);
+    } else {
+      // Rows i and i+1 exchanged.
+      const double f = diag(i) / lower(i);
+      diag(i) = lower(i);
+      const double t = diag(i + 1);
+      diag(i + 1) = upper(i) - f * t;
+      if (i + 2 < n) {
+        upper2(i) = upper(i + 1);
+        upper(i + 1) = -f * upper2(i);
+      }
+      upper(i) = t;
+      const double bt = b(i);
+      b(i) = b(i + 1);
+      b(i + 1) = bt - f * b(i + 1);
+    }
+  }
+  if (diag(n - 1) == 0.0) diag(n - 1) = tiny;
+  b(n - 1) /= diag(n - 1);
+  b(n - 2) = (b(n - 2) - upper(n - 2) * b(n - 1)) / diag(n - 2);
+  for (Eigen::Index i = n - 3; i >= 0; --i) {
+    b(i) = (b(i) - upper(i) * b(i + 1) - upper2(i) * b(i + 2)) / diag(i);
+  }
+  return b;
+}
+
+Spectrum::Spectrum(const Eigen::MatrixXd& sub) : tri_(sub) {
+  d_ = tri_.diagonal();
+  e_ = tri_.subDiagonal();
+  Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> es;
+  es.computeFromTridiagonal(d_, e_, Eigen::EigenvaluesOnly);
+  if (es.info() != Eigen::Success) recio::fail("the eigenvalues of the matrix do not converge");
+  lambda_ = es.eigenvalues();
+}
+
+Eigen::MatrixXd Spectrum::vectors(const std::vector<Eigen::Index>& which,
+                                  const Eigen::MatrixXd& sub, double limit) const {
+  const Eigen::Index n = d_.size(), z = static_cast<Eigen::Index>(which.size());
+  const double norm = d_.cwiseAbs().maxCoeff() + 2 * (e_.size() ? e_.cwiseAbs().maxCoeff() : 0.0);
+  const double tiny = std::max(norm, 1e-300) * std::numeric_limits<double>::epsilon();
+  Eigen::MatrixXd Y(n, z);
+  for (Eigen::Index j = 0; j < z; ++j) {
+    // Shifts a little apart, so that no two solves are alike.
+    const double shift = lambda_(which[static_cast<size_t>(j)]) + static_cast<double>(j) * tiny;
+    Eigen::VectorXd y(n);
+    for (Eigen::Index i = 0; i < n; ++i)
+      y(i) = std::sin(1.0 + static_cast<double>(i) + 7.0 * static_cast<double>(j));
+    for (int round = 0; round < 4; ++round) {
+      y = tridiagonal_solve(d_, e_, shift, tiny, y);
+      for (int twice = 0; twice < 2; ++twice) {
+        for (Eigen::Index k = 0; k < j; ++k) y -= Y.col(k).dot(y) * Y.col(k);
+      }
+      const double len = y.norm();
+      if (!(len > 0) || !std::isfinite(len)) return full(which, sub);
+      y /= len;
+    }
+    Y.col(j) = y;
+  }
+  Eigen::MatrixXd Z = tri_.matrixQ() * Y;
+  // Eigenvectors of eigenvalues within the limit: |A z| small, and orthonormal.
+  const double allowed = 2 * limit + 64 * tiny * std::sqrt(static_cast<double>(n));
+  const double worst = (sub * Z).colwise().norm().maxCoeff();
+  const double skew = (Z.transpose() * Z - Eigen::MatrixXd::Identity(z, z)).cwiseAbs().maxCoeff();
+  if (!(worst <= allowed) || !(skew <= 1e-8)) return full(which, sub);
+  return Z;
+}
+
+Eigen::MatrixXd Spectrum::full(const std::vector<Eigen::Index>& which,
+                               const Eigen::MatrixXd& sub) const {
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> es(sub);
+  if (es.info() != Eigen::Success) recio::fail("the eigenvectors of the matrix do not converge");
+  Eigen::MatrixXd Z(sub.rows(), static_cast<Eigen::Index>(which.size()));
+  for (size_t j = 0; j < which.size(); ++j)
+    Z.col(static_cast<Eigen::Index>(j)) = es.eigenvectors().col(which[j]);
+  return Z;
 }
 
 }  // namespace drav::audit

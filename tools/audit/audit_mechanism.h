@@ -30,7 +30,7 @@ struct MechanismOptions {
 };
 
 // What a motion is, in the order in which a classification is chosen when several apply.
-enum class Kind {
+enum class MotionKind {
   RigidBody,    // a rigid-body motion of the structure or of a part that no support holds
   LeftOut,      // elements in a negative state (left out of the matrix) would have held it
   Collinear,    // collinear bars meet at a node, which can move across their line
@@ -42,10 +42,10 @@ enum class Kind {
 
 // The word for a kind used in the JSON output: "rigid-body", "left-out-elements",
 // "collinear-bars", "slack-elements", "unreached-node", "mechanism", "unclassified".
-const char* kind_word(Kind k);
+const char* kind_word(MotionKind k);
 
 struct Reason {
-  Kind kind;
+  MotionKind kind;
   std::string text;
   std::vector<int32_t> nodes, elements;
 };
@@ -64,7 +64,7 @@ struct Motion {
   std::vector<int32_t> nodes;     // nodes that move (ascending)
   std::vector<int32_t> elements;  // elements at those nodes (ascending)
   std::string rigid;              // "translation X", "rotation about Z", ... for a rigid motion
-  Kind classification = Kind::Unclassified;
+  MotionKind classification = MotionKind::Unclassified;
   std::vector<Reason> reasons;  // the classification's reason first
 };
 
@@ -90,8 +90,5 @@ struct MechanismReport {
 // Rebuilds the matrix of the model, factors it as the program does and, when the parts are
 // small enough, computes the zero-energy modes. Reads drav0.dat when it is there.
 MechanismReport analyse_mechanism(Model& m, const MechanismOptions& opt);
-
-// "X", "Y", "Z" for directions 1 to 3, the number above.
-std::string direction_name(int32_t dir);
 
 }  // namespace drav::audit

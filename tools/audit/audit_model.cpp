@@ -59,8 +59,8 @@ bool symmetric(const Matrix& A, int32_t n) {
 
 }  // namespace
 
-Factorization factor_as_the_program(COMPAR& c, Matrix& LU) {
-  Factorization f;
+RepeatedFactorization factor_as_the_program(COMPAR& c, Matrix& LU) {
+  RepeatedFactorization f;
   const int32_t n = std::max(c.NEQ, 0);
   f.IORD.assign(static_cast<size_t>(n), 0);
   FactorOutcome r;
@@ -78,7 +78,7 @@ Factorization factor_as_the_program(COMPAR& c, Matrix& LU) {
       U.end_row();
     }
     for (int32_t I = 1; I <= n; ++I) std::fill(LU.row(I), LU.row(I) + n, 0.0);
-    drav::Factorization F;
+    Factorization F;
     r = factor_system(U, LU, f.IORD.data(), F);
     // The band kernels keep the factors in storage of their own.
     if (F.kernel == Kernel::Band || F.kernel == Kernel::WideBand) {
@@ -96,8 +96,18 @@ std::vector<int32_t> node_elements(const Model& m, int32_t node) {
   const int64_t nemax = nonneg(m.c.NEMAX);
   if (node < 1 || node > m.c.NNODE) return out;
   for (int64_t s = 0; s < nemax; ++s) {
-    const int64_t at = (static_cast<int64_t>(node) - 1) * nemax + s;
-    if (at < m.W.NEI.size() && m.W.NEI[at] != 0) out.push_back(m.W.NEI[at]);
+    const int64_t slot = (static_cast<int64_t>(node) - 1) * nemax + s;
+    if (slot < m.W.NEI.size() && m.W.NEI[slot] != 0) out.push_back(m.W.NEI[slot]);
+  }
+  return out;
+}
+
+std::vector<int32_t> elements_ending_at(const Model& m, int32_t node) {
+  std::vector<int32_t> out;
+  for (int32_t e : node_elements(m, node)) {
+    if (e >= 1 && e <= m.c.NUMEL && (m.W.NI[e - 1] == node || m.W.NF[e - 1] == node)) {
+      out.push_back(e);
+    }
   }
   return out;
 }

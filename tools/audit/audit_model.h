@@ -2,6 +2,7 @@
 // the small text result files, read strictly.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,16 +33,25 @@ void build_matrix(Model& m, Matrix& A);
 // so that the failing step is the one the program found. No failure record is written: the
 // run's report file is left alone. The only place where the tools call the program's
 // factorization.
-struct Factorization {
+struct RepeatedFactorization {
   bool complete = true;       // false: the pivot test failed at step KSTEP
   int32_t KSTEP = 1;          // the failing step, NEQ + 1 after a complete factorization
   double pivot = 0.0;         // u(KSTEP,KSTEP) after a failure
   std::vector<int32_t> IORD;  // the row order, as far as the factorization got
 };
-Factorization factor_as_the_program(COMPAR& c, Matrix& LU);
+RepeatedFactorization factor_as_the_program(COMPAR& c, Matrix& LU);
 
 // The element numbers in the incidence row of `node` (empty slots left out).
 std::vector<int32_t> node_elements(const Model& m, int32_t node);
+
+// Those of them that are elements of the model and end at `node` (the row of a damaged model
+// may name others).
+std::vector<int32_t> elements_ending_at(const Model& m, int32_t node);
+
+// The index from 0 of a number from 1: a node, an element, an equation, a direction.
+inline size_t at(int32_t one_based) {
+  return static_cast<size_t>(one_based - 1);
+}
 
 // A small text file read whole; larger than `max_bytes` is a read error (a result file of
 // the run can never be that long, and it must not be loaded whole).

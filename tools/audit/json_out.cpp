@@ -123,11 +123,26 @@ JsonOut& JsonOut::null() {
   return *this;
 }
 
+namespace {
+
+template <class T>
+void integers_on_one_line(std::ostream& out, const std::vector<T>& v) {
+  out << '[';
+  for (size_t i = 0; i < v.size(); ++i) out << (i ? ", " : "") << v[i];
+  out << ']';
+}
+
+}  // namespace
+
 JsonOut& JsonOut::value(const std::vector<int32_t>& v) {
   before_value();
-  out_ << '[';
-  for (size_t i = 0; i < v.size(); ++i) out_ << (i ? ", " : "") << v[i];
-  out_ << ']';
+  integers_on_one_line(out_, v);
+  return *this;
+}
+
+JsonOut& JsonOut::value(const std::vector<int64_t>& v) {
+  before_value();
+  integers_on_one_line(out_, v);
   return *this;
 }
 

@@ -30,6 +30,7 @@ class JsonOut {
   JsonOut& null();
   // An array of integers on one line.
   JsonOut& value(const std::vector<int32_t>& v);
+  JsonOut& value(const std::vector<int64_t>& v);
 
   // Ends the document with a line end.
   void finish() { out_ << "\n"; }
