@@ -56,14 +56,12 @@ int threads_in_use(int threads);
 // IORD the exchanges made so far; neither is meant for use.
 // Declined: only when the working memory cannot be had; LU and IORD are then untouched.
 //
-// No text is written. Working memory besides LU, for blocks of 256 columns: about
-// 8 * N * 840 bytes (the running sums of two blocks, the rows of U above the next block packed
-// for the products, a 32-column panel stored by columns twice: a fifth of the matrix at
-// N = 4000, a tenth at N = 8000), 0.5 MB per thread and 0.5 MB of packed rows; for a band
-// (half_band < N, narrow enough to be worth clipping) also two blocks kept aside within the
-// band, 2 * 8 * 256 * (3 * half_band + 256) bytes, so that a value that is not finite can send
-// a block back to be redone on the whole matrix (see blocked/scheme.cpp). Threads: none for
-// N <= 160.
+// No text is written. Working memory besides LU (bench/lu/README.md says what it comes to):
+// the running sums of two blocks of columns, the rows of U above the next block packed for the
+// products, a panel stored by columns twice, a block of packed rows per thread, and for a band
+// (half_band < N, narrow enough to be worth clipping) two blocks kept aside within the band, so
+// that a value that is not finite can send a block back to be redone on the whole matrix (see
+// blocked/scheme.cpp). Threads: none for N <= 160.
 FactorOutcome LUDECOMP_BLOCKED(Matrix& LU, int32_t N, int32_t half_band, int32_t* IORD,
                                const BlockedOptions& opt = {});
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "factor/blocked/isa.h"
 #include "factor/blocked_lu.h"
 #include "factor/reference/ludecomp.h"
 #include "params/compar.h"
@@ -240,9 +241,7 @@ int main(int argc, char** argv) {
   std::printf("# literal timed up to n = %d, beyond extrapolated by n^3 from the last timed\n",
               opt.literal_max);
   std::printf("# blocked kernel: %s\n",
-              drav::isa_in_use(drav::Isa::Best) == drav::Isa::Avx512 ? "avx512"
-              : drav::isa_in_use(drav::Isa::Best) == drav::Isa::Avx2 ? "avx2"
-                                                                     : "portable");
+              drav::blocked::variant_of(drav::isa_in_use(drav::Isa::Best))->name);
   double literal_per_n3 = 0;
   for (const Case& cs : cases)
     if (opt.only.empty() || cs.name.find(opt.only) != std::string::npos)
