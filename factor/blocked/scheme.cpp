@@ -294,7 +294,10 @@ void Elimination::prepare(Tasks& w, Block& B, int m1) {
   w.rows_end = std::min(entered(m1), B.reach);
   w.zero_end = B.reach;
   const int ncols = B.k1 - B.k0;
-  w.slice_cols = std::min(round_up(ncols, k_.nr), 4 * k_.nr);
+  // One slice per member, at least four tiles wide: every slice reads all of L left of the
+  // block, so narrower slices only add traffic from memory.
+  w.slice_cols = std::max(std::min(round_up(ncols, k_.nr), 4 * k_.nr),
+                          round_up((ncols + team_.size() - 1) / team_.size(), k_.nr));
   w.slices = w.m0 < w.m1 ? (ncols + w.slice_cols - 1) / w.slice_cols : 0;
   w.chunk_rows = round_up(chunk_rows_, k_.mr);
   w.chunks = (w.zero_end - w.m1 + w.chunk_rows - 1) / w.chunk_rows;
