@@ -131,6 +131,7 @@ struct Options {
   int reps = 3;
   int literal_max = 2000;  // larger systems: the literal time extrapolated by N^3
   std::string only;        // cases whose name contains this
+  drav::Isa isa = drav::Isa::Best;
 };
 
 struct Result {
@@ -170,8 +171,9 @@ void run_case(const Case& cs, const Options& opt, double& literal_per_n3) {
       copy(entry, lu);
       std::vector<int32_t> iord(static_cast<size_t>(n));
       drav::FactorOutcome out;
-      times.push_back(
-          seconds([&] { out = drav::LUDECOMP_BLOCKED(lu, n, band, iord.data(), {t}); }));
+      times.push_back(seconds([&] {
+        out = drav::LUDECOMP_BLOCKED(lu, n, band, iord.data(), {t, opt.isa});
+      }));
       exact = exact && out.stop == drav::FactorOutcome::Stop::Complete;
       if (r.literal_measured) {
         exact = exact && same(lu, lit) && iord == iord_lit;
@@ -210,6 +212,16 @@ void run_case(const Case& cs, const Options& opt, double& literal_per_n3) {
   std::fflush(stdout);
 }
 
+// The variant of that name, when this processor runs it.
+bool isa_named(const std::string& name, drav::Isa& isa) {
+  for (const drav::blocked::IsaVariant& v : drav::blocked::kIsaVariants)
+    if (name == v.name && drav::blocked::available(v)) {
+      isa = v.isa;
+      return true;
+    }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -222,8 +234,14 @@ int main(int argc, char** argv) {
       opt.literal_max = std::atoi(argv[++i]);
     } else if (a == "--only" && i + 1 < argc) {
       opt.only = argv[++i];
+    } else if (a == "--isa" && i + 1 < argc && isa_named(argv[i + 1], opt.isa)) {
+      ++i;
     } else {
-      std::fprintf(stderr, "usage: %s [--reps R] [--literal-max N] [--only NAME]\n", argv[0]);
+      std::fprintf(stderr, "usage: %s [--reps R] [--literal-max N] [--only NAME] [--isa ", argv[0]);
+      const char* sep = "";
+      for (const drav::blocked::IsaVariant& v : drav::blocked::kIsaVariants)
+        if (drav::blocked::available(v)) std::fprintf(stderr, "%s%s", sep, v.name), sep = "|";
+      std::fprintf(stderr, "]\n");
       return 2;
     }
   }
@@ -240,8 +258,7 @@ int main(int argc, char** argv) {
               opt.reps);
   std::printf("# literal timed up to n = %d, beyond extrapolated by n^3 from the last timed\n",
               opt.literal_max);
-  std::printf("# blocked kernel: %s\n",
-              drav::blocked::variant_of(drav::isa_in_use(drav::Isa::Best))->name);
+  std::printf("# blocked kernel: %s\n", drav::blocked::variant_of(drav::isa_in_use(opt.isa))->name);
   double literal_per_n3 = 0;
   for (const Case& cs : cases)
     if (opt.only.empty() || cs.name.find(opt.only) != std::string::npos)
