@@ -18,6 +18,7 @@
 
 #include "bench/lapack_yardstick.h"
 #include "factor/band_lu.h"
+#include "factor/blocked/isa.h"
 #include "factor/blocked_lu.h"
 #include "factor/factor_system.h"
 #include "factor/reference/ludecomp.h"
@@ -161,6 +162,7 @@ struct Options {
   int literal_max = 2000;  // larger systems: the literal time extrapolated by N^3
   std::string only;        // cases whose name contains this
   int handover = 0;        // > 0: the narrow and the wide band kernels at about this order
+  drav::Isa isa = drav::Isa::Best;
 };
 
 struct Result {
@@ -205,18 +207,21 @@ void run_case(const Case& cs, const Options& opt, double& literal_per_n3) {
       if (wide) {
         // A band on storage of its own, filled before the clock starts, as the program does.
         drav::WideBand w;
-        w.allocate(n, band, drav::wide_band_pads({t}));
+        w.allocate(n, band, drav::wide_band_pads({t, opt.isa}));
         for (int32_t i = 1; i <= n; ++i)
           for (int32_t j = std::max(1, i - band + 1); j <= std::min(n, i + band - 1); ++j)
             w.set(i, j, entry(i, j));
-        times.push_back(seconds([&] { out = drav::LUDECOMP_WIDE_BAND(w, iord.data(), {t}); }));
+        times.push_back(seconds([&] {
+          out = drav::LUDECOMP_WIDE_BAND(w, iord.data(), {t, opt.isa});
+        }));
         lu.allocate(n);
         if (out.stop == drav::FactorOutcome::Stop::Complete)
           for (int32_t p = 1; p <= n; ++p) w.row(p, lu.row(p));
       } else {
         copy(entry, lu);
-        times.push_back(
-            seconds([&] { out = drav::LUDECOMP_BLOCKED(lu, n, band, iord.data(), {t}); }));
+        times.push_back(seconds([&] {
+          out = drav::LUDECOMP_BLOCKED(lu, n, band, iord.data(), {t, opt.isa});
+        }));
       }
       exact = exact && out.stop == drav::FactorOutcome::Stop::Complete;
       if (r.literal_measured) {
@@ -318,6 +323,16 @@ void handover(const Options& opt, int n) {
   }
 }
 
+// The variant of that name, when this processor runs it.
+bool isa_named(const std::string& name, drav::Isa& isa) {
+  for (const drav::blocked::IsaVariant& v : drav::blocked::kIsaVariants)
+    if (name == v.name && drav::blocked::available(v)) {
+      isa = v.isa;
+      return true;
+    }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -334,11 +349,17 @@ int main(int argc, char** argv) {
       opt.only = argv[++i];
     } else if (a == "--handover" && i + 1 < argc) {
       opt.handover = std::atoi(argv[++i]);
+    } else if (a == "--isa" && i + 1 < argc && isa_named(argv[i + 1], opt.isa)) {
+      ++i;
     } else {
       std::fprintf(stderr,
                    "usage: %s [--quick] [--reps R] [--literal-max N] [--only NAME] "
-                   "[--handover N]\n",
+                   "[--handover N] [--isa ",
                    argv[0]);
+      const char* sep = "";
+      for (const drav::blocked::IsaVariant& v : drav::blocked::kIsaVariants)
+        if (drav::blocked::available(v)) std::fprintf(stderr, "%s%s", sep, v.name), sep = "|";
+      std::fprintf(stderr, "]\n");
       return 2;
     }
   }
@@ -357,10 +378,7 @@ int main(int argc, char** argv) {
   std::printf("# ratio_gb = chosen / the better of dgbtrf at 1 and 2 threads (bands only)\n");
   std::printf("# literal timed up to n = %d, beyond extrapolated by n^3 from the last timed\n",
               opt.literal_max);
-  std::printf("# blocked kernel: %s\n",
-              drav::isa_in_use(drav::Isa::Best) == drav::Isa::Avx512 ? "avx512"
-              : drav::isa_in_use(drav::Isa::Best) == drav::Isa::Avx2 ? "avx2"
-                                                                     : "portable");
+  std::printf("# blocked kernel: %s\n", drav::blocked::variant_of(drav::isa_in_use(opt.isa))->name);
   if (opt.handover > 0) {
     handover(opt, opt.handover);
     return 0;

@@ -1,6 +1,6 @@
 // The kernels for AVX2 (this file is compiled with -mavx2 and without FMA): a 6 x 8 tile, twelve
 // accumulators of four lanes in the sixteen vector registers.
-#include "factor/blocked/kernels.h"
+#include "factor/blocked/isa.h"
 
 #if defined(__x86_64__) && defined(__AVX2__)
 

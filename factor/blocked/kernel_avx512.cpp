@@ -1,7 +1,7 @@
 // The kernels for AVX-512 (this file is compiled with -mavx512f -mavx512vl): 256-bit vectors,
 // which run at the full rate of the multiply and add units on every processor that has
 // AVX-512, but with the 32 vector registers, which hold an 8 x 12 tile: 24 accumulators.
-#include "factor/blocked/kernels.h"
+#include "factor/blocked/isa.h"
 
 #if defined(__x86_64__) && defined(__AVX512F__) && defined(__AVX512VL__)
 

@@ -2,6 +2,7 @@
 // 4 x 4 tile of scalars.
 #include <cmath>
 
+#include "factor/blocked/isa.h"
 #include "factor/blocked/tile_kernels.h"
 
 namespace drav::blocked {

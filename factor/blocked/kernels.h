@@ -1,6 +1,9 @@
-// The compute kernels of the blocked factorization, one table per instruction set. The blocking
-// and scheduling (scheme.cpp) call only these; each table comes from its own source file,
-// compiled for its instruction set, and select.cpp picks one at run time.
+// The compute kernels of the blocked factorization, one table per instruction set (isa.h lists
+// them; each comes from its own source file, compiled for its instruction set, and select.cpp
+// picks one at run time). The scheme (scheme.cpp) does the blocking and the scheduling, and of
+// the arithmetic only a few scalar steps of its own: the subtraction u = a - S for row k of U in
+// a panel's later columns, the choice among the members' pivot candidates, and the tests of the
+// pivot and of values that are not finite. Everything else is computed here.
 //
 // Every kernel keeps the order of the literal scheme's arithmetic: each entry of a sum receives
 // its terms one at a time in ascending order of the summation index, each term a rounded
@@ -18,13 +21,18 @@ namespace drav::blocked {
 struct Kernels {
   Isa isa;
   int mr, nr;  // register tile of the matrix product: mr rows by nr columns
+  // The product's blocking inside `gemm` (results do not depend on it): runs of at most `depth`
+  // steps of m, blocks of at most `columns` columns of B, and panels of A copied once they
+  // serve more than `packed_from` columns.
+  int depth, columns, packed_from;
 
   // Packs the k x ncols block B (rows of stride ldb) for `gemm`: tiles of nr columns one after
   // the other, each k rows of nr values, columns past ncols filled with +0.0. bp holds
   // k * roundup(ncols, nr) values.
   void (*pack_b)(int k, int ncols, const double* b, int64_t ldb, double* bp);
   // C(i,j) += A(i,m) * B(m,j) for m = 0..k-1 in this order, i < m_rows, j < ncols; A row i at
-  // a + i*lda, C row i at c + i*ldc, B packed by pack_b.
+  // a + i*lda, C row i at c + i*ldc, B packed by pack_b. Needs no memory beyond a panel of A
+  // on the stack (mr x depth values).
   void (*gemm)(int m_rows, int ncols, int k, const double* a, int64_t lda, const double* bp,
                double* c, int64_t ldc);
   // y[j] += x * u[j], j < n.
@@ -39,12 +47,6 @@ struct Kernels {
   // every one is +/-0 or NaN (as the strict comparison `beats` from 0.0 finds it).
   int (*pivot)(int n, const double* x);
 };
-
-// The table of each instruction set; nullptr where this build has none (not x86-64, or a
-// compiler without the flags).
-const Kernels* portable_kernels();
-const Kernels* avx2_kernels();
-const Kernels* avx512_kernels();
 
 // The table LUDECOMP_BLOCKED uses for `isa` (see isa_in_use).
 const Kernels& kernels_for(Isa isa);

@@ -19,6 +19,11 @@ void Elimination::prepare(Tasks& w, Block& B, int m0, int m1, const int32_t* ord
   w.runs = &next_runs_;
   const int ncols = B.k1 - B.k0;
   w.slice_cols = std::min(round_up(ncols, k_.nr), slice_cols_);
+  // On the dense matrix one slice per member: every slice reads all of L left of the block, so
+  // narrower slices only add traffic from memory. (A band's pads are sized for slice_cols_.)
+  if (!band_)
+    w.slice_cols =
+        std::max(w.slice_cols, round_up((ncols + team_.size() - 1) / team_.size(), k_.nr));
   w.slices = w.m0 < w.m1 ? (ncols + w.slice_cols - 1) / w.slice_cols : 0;
   w.chunk_rows = round_up(chunk_rows_, k_.mr);
   w.chunks = (w.zero_end - w.m1 + w.chunk_rows - 1) / w.chunk_rows;

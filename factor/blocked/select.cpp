@@ -1,41 +1,41 @@
-// The run-time choice of the kernel table: the processor's features, read once.
-#include "factor/blocked/kernels.h"
+// The run-time choice of the kernel table, from the rows of isa.h and the processor's features.
+#include "factor/blocked/isa.h"
 
 namespace drav::blocked {
 
-namespace {
+bool always_runs() {
+  return true;
+}
 
-bool cpu_runs(Isa isa) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-  // These also check that the operating system saves the wide registers.
-  switch (isa) {
-    case Isa::Avx2:
-      return __builtin_cpu_supports("avx2");
-    case Isa::Avx512:
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
-    default:
-      return true;
-  }
+// These also check that the operating system saves the wide registers.
+bool runs_avx2() {
+  return __builtin_cpu_supports("avx2");
+}
+bool runs_avx512() {
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+}
 #else
-  return isa == Isa::Portable || isa == Isa::Best;
+bool runs_avx2() {
+  return false;
+}
+bool runs_avx512() {
+  return false;
+}
 #endif
+
+const IsaVariant* variant_of(Isa isa) {
+  for (const IsaVariant& v : kIsaVariants)
+    if (v.isa == isa) return &v;
+  return nullptr;
 }
 
-const Kernels* table_of(Isa isa) {
-  switch (isa) {
-    case Isa::Avx2:
-      return avx2_kernels();
-    case Isa::Avx512:
-      return avx512_kernels();
-    default:
-      return portable_kernels();
-  }
+bool available(const IsaVariant& v) {
+  return v.kernels() != nullptr && v.processor_runs();
 }
-
-}  // namespace
 
 const Kernels& kernels_for(Isa isa) {
-  return *table_of(isa_in_use(isa));
+  return *variant_of(isa_in_use(isa))->kernels();
 }
 
 }  // namespace drav::blocked
@@ -44,13 +44,14 @@ namespace drav {
 
 bool isa_available(Isa isa) {
   if (isa == Isa::Best) return true;
-  return blocked::table_of(isa) != nullptr && blocked::cpu_runs(isa);
+  const blocked::IsaVariant* v = blocked::variant_of(isa);
+  return v != nullptr && blocked::available(*v);
 }
 
 Isa isa_in_use(Isa isa) {
   if (isa != Isa::Best && isa_available(isa)) return isa;
-  for (Isa best : {Isa::Avx512, Isa::Avx2})
-    if (isa_available(best)) return best;
+  for (const blocked::IsaVariant& v : blocked::kIsaVariants)
+    if (blocked::available(v)) return v.isa;
   return Isa::Portable;
 }
 

@@ -22,54 +22,107 @@ struct TileKernels {
   using T = typename V::T;
   static constexpr int W = V::W;
   static constexpr int NR = NV * W;
-  // Longest run of the summation index an edge tile copies at once.
-  static constexpr int kEdgeChunk = 256;
 
-  // One full tile: C(MR x NR) += A(MR x k) * Bp(k x NR). The tile stays in registers through
-  // the whole run of m; each accumulator receives its terms in ascending m.
+  // The blocking of the product, for a core with 32 KB of L1 data cache, 512 KB of L2 and a
+  // shared L3. A panel of MR rows of A takes runs of at most kDepth steps of m (12 KB for six
+  // rows: it stays in L1) and goes along every tile of B in a block of at most kBlockColumns
+  // columns (kDepth x NR values per tile, read from L2 and L3: 2 MB for the whole block). C
+  // takes each run's terms before the next run's, its tiles stored in between.
+  static constexpr int kDepth = 256;
+  static constexpr int kBlockColumns = 1024 / NR * NR;
+  // A panel that serves more than this many columns is first copied into one stream of MR
+  // values per m: where the rows of A stand a power of two apart in memory they fall into the
+  // same cache sets, and the copy costs little against the tiles that read it. A narrower
+  // product reads A where it stands.
+  static constexpr int kPackColumns = 4 * NR;
+
+  // One tile of R rows (R = MR but at the last rows of C): C(R x NR) += A(R x k) * Bp(k x NR),
+  // A packed (kPacked: MR values per m) or in place (row i at a + i*lda). The tile stays in
+  // registers through the whole run of m; each accumulator receives its terms in ascending m.
+  template <bool kPacked, int R = MR>
   static inline void tile(int k, const double* a, int64_t lda, const double* bp, double* c,
                           int64_t ldc) {
-    T acc[MR][NV];
+    T acc[R][NV];
 #pragma GCC unroll 16
-    for (int i = 0; i < MR; ++i)
+    for (int i = 0; i < R; ++i)
 #pragma GCC unroll 8
       for (int j = 0; j < NV; ++j) acc[i][j] = V::load(c + i * ldc + j * W);
-    const double* ar[MR];
+    const double* ar[R];
 #pragma GCC unroll 16
-    for (int i = 0; i < MR; ++i) ar[i] = a + i * lda;
+    for (int i = 0; i < R; ++i) ar[i] = a + i * lda;
     for (int m = 0; m < k; ++m) {
       T bv[NV];
 #pragma GCC unroll 8
       for (int j = 0; j < NV; ++j) bv[j] = V::load(bp + m * NR + j * W);
 #pragma GCC unroll 16
-      for (int i = 0; i < MR; ++i) {
-        const T av = V::set1(ar[i][m]);
+      for (int i = 0; i < R; ++i) {
+        const T av = V::set1(kPacked ? a[m * MR + i] : ar[i][m]);
 #pragma GCC unroll 8
         for (int j = 0; j < NV; ++j) acc[i][j] = V::add(acc[i][j], V::mul(av, bv[j]));
       }
     }
 #pragma GCC unroll 16
-    for (int i = 0; i < MR; ++i)
+    for (int i = 0; i < R; ++i)
 #pragma GCC unroll 8
       for (int j = 0; j < NV; ++j) V::store(c + i * ldc + j * W, acc[i][j]);
   }
 
-  // A tile cut by the edge of C: the valid part goes through a full tile in local memory (rows
-  // past the edge compute on zeros and are dropped), the run of m in chunks.
-  static void edge_tile(int rows, int cols, int k, const double* a, int64_t lda, const double* bp,
-                        double* c, int64_t ldc) {
-    alignas(64) double ct[MR * NR];
-    alignas(64) double at[MR * kEdgeChunk];
-    for (int i = 0; i < MR; ++i)
-      for (int j = 0; j < NR; ++j) ct[i * NR + j] = (i < rows && j < cols) ? c[i * ldc + j] : 0.0;
-    for (int m0 = 0; m0 < k; m0 += kEdgeChunk) {
-      const int kk = std::min(kEdgeChunk, k - m0);
-      for (int i = 0; i < MR; ++i)
-        for (int m = 0; m < kk; ++m) at[i * kEdgeChunk + m] = i < rows ? a[i * lda + m0 + m] : 0.0;
-      tile(kk, at, kEdgeChunk, bp + static_cast<int64_t>(m0) * NR, ct, NR);
+  // Rows [0, rows) (at most MR) of A, k steps of m from a (row i at a + i*lda), as `tile` reads
+  // a packed panel: MR values per m, rows from `rows` on +0.0. The rows are read side by side,
+  // so that their loads from memory overlap.
+  static void pack_panel(int rows, int k, const double* a, int64_t lda, double* dst) {
+    if (rows == MR) {
+      const double* ar[MR];
+      for (int i = 0; i < MR; ++i) ar[i] = a + i * lda;
+      for (int m = 0; m < k; ++m) {
+#pragma GCC unroll 16
+        for (int i = 0; i < MR; ++i) dst[m * MR + i] = ar[i][m];
+      }
+      return;
     }
-    for (int i = 0; i < rows; ++i)
+    for (int m = 0; m < k; ++m)
+      for (int i = 0; i < MR; ++i) dst[m * MR + i] = i < rows ? a[i * lda + m] : 0.0;
+  }
+
+  // A tile cut by the right edge of C: a full tile on a copy of its valid part (the columns past
+  // the edge compute on zeros and are dropped).
+  template <bool kPacked, int R>
+  static void edge_tile(int cols, int k, const double* a, int64_t lda, const double* bp, double* c,
+                        int64_t ldc) {
+    alignas(64) double ct[R * NR];
+    for (int i = 0; i < R; ++i)
+      for (int j = 0; j < NR; ++j) ct[i * NR + j] = j < cols ? c[i * ldc + j] : 0.0;
+    tile<kPacked, R>(k, a, lda, bp, ct, NR);
+    for (int i = 0; i < R; ++i)
       for (int j = 0; j < cols; ++j) c[i * ldc + j] = ct[i * NR + j];
+  }
+
+  // One panel of A (R rows, packed or in place) along the tiles of B for the columns [0, ncols):
+  // the tiles of B at bp, one every `stride` values.
+  template <bool kPacked, int R = MR>
+  static void along(int ncols, int kc, const double* a, int64_t lda, const double* bp,
+                    int64_t stride, double* c, int64_t ldc) {
+    for (int j0 = 0; j0 < ncols; j0 += NR, bp += stride) {
+      const int cols = std::min(NR, ncols - j0);
+      if (cols == NR) {
+        tile<kPacked, R>(kc, a, lda, bp, c + j0, ldc);
+      } else {
+        edge_tile<kPacked, R>(cols, kc, a, lda, bp, c + j0, ldc);
+      }
+    }
+  }
+
+  // The last panel of C, of `rows` < MR rows (R or fewer), packed: a tile of its own height.
+  template <int R>
+  static void along_last(int rows, int ncols, int kc, const double* pa, const double* bp,
+                         int64_t stride, double* c, int64_t ldc) {
+    if constexpr (R > 0) {
+      if (rows == R) {
+        along<true, R>(ncols, kc, pa, 0, bp, stride, c, ldc);
+      } else {
+        along_last<R - 1>(rows, ncols, kc, pa, bp, stride, c, ldc);
+      }
+    }
   }
 
   static void pack_b(int k, int ncols, const double* b, int64_t ldb, double* bp) {
@@ -96,18 +149,27 @@ struct TileKernels {
 
   static void gemm(int m_rows, int ncols, int k, const double* a, int64_t lda, const double* bp,
                    double* c, int64_t ldc) {
-    if (k <= 0) return;
-    for (int i0 = 0; i0 < m_rows; i0 += MR) {
-      const int rows = std::min(MR, m_rows - i0);
-      const double* ai = a + i0 * lda;
-      double* ci = c + i0 * ldc;
-      const double* bt = bp;
-      for (int j0 = 0; j0 < ncols; j0 += NR, bt += static_cast<int64_t>(k) * NR) {
-        const int cols = std::min(NR, ncols - j0);
-        if (rows == MR && cols == NR) {
-          tile(k, ai, lda, bt, ci + j0, ldc);
-        } else {
-          edge_tile(rows, cols, k, ai, lda, bt, ci + j0, ldc);
+    const int64_t stride = static_cast<int64_t>(k) * NR;
+    alignas(64) double panel[MR * kDepth];
+    for (int p0 = 0; p0 < k; p0 += kDepth) {
+      const int kc = std::min(kDepth, k - p0);
+      for (int j0 = 0; j0 < ncols; j0 += kBlockColumns) {
+        const int nc = std::min(kBlockColumns, ncols - j0);
+        const double* bb =
+            bp + static_cast<int64_t>(j0) / NR * stride + static_cast<int64_t>(p0) * NR;
+        for (int i0 = 0; i0 < m_rows; i0 += MR) {
+          const int rows = std::min(MR, m_rows - i0);
+          const double* ai = a + i0 * lda + p0;
+          double* ci = c + i0 * ldc + j0;
+          if (rows < MR) {
+            pack_panel(rows, kc, ai, lda, panel);
+            along_last<MR - 1>(rows, nc, kc, panel, bb, stride, ci, ldc);
+          } else if (nc > kPackColumns) {
+            pack_panel(rows, kc, ai, lda, panel);
+            along<true>(nc, kc, panel, 0, bb, stride, ci, ldc);
+          } else {
+            along<false>(nc, kc, ai, lda, bb, stride, ci, ldc);
+          }
         }
       }
     }
@@ -161,7 +223,8 @@ struct TileKernels {
   }
 
   static Kernels table(Isa isa) {
-    return Kernels{isa, MR, NR, pack_b, gemm, axpy, axpy_col, sub, div, pivot};
+    return Kernels{isa,  MR,   NR,       kDepth, kBlockColumns, kPackColumns, pack_b,
+                   gemm, axpy, axpy_col, sub,    div,           pivot};
   }
 };
 

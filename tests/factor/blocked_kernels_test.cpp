@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "factor/blocked/kernels.h"
+#include "factor/blocked/isa.h"
 #include "factor/blocked/team.h"
 #include "factor/pivot_rule.h"
 #include "factor_support.h"
@@ -23,10 +23,11 @@ using testing_factor::bits;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = testing_factor::default_nan();
 
-std::vector<const Kernels*> tables() {
-  std::vector<const Kernels*> t;
-  for (Isa isa : {Isa::Portable, Isa::Avx2, Isa::Avx512})
-    if (isa_available(isa)) t.push_back(&kernels_for(isa));
+// The variants this processor runs.
+std::vector<const IsaVariant*> variants() {
+  std::vector<const IsaVariant*> t;
+  for (const IsaVariant& v : kIsaVariants)
+    if (available(v)) t.push_back(&v);
   return t;
 }
 
@@ -65,46 +66,66 @@ std::vector<double> values(size_t n, bool special, std::mt19937_64& rng) {
   return ::testing::AssertionSuccess();
 }
 
+// C += A * B by `gemm` (B packed by `pack_b`) against the literal loops, bit for bit.
+::testing::AssertionResult product_matches(const Kernels& k, int rows, int cols, int depth,
+                                           bool special, std::mt19937_64& rng) {
+  const int64_t lda = depth + 3, ldb = cols + 2, ldc = cols + 5;
+  const std::vector<double> a = values(static_cast<size_t>(rows * lda), special, rng);
+  const std::vector<double> b = values(static_cast<size_t>(depth * ldb), special, rng);
+  std::vector<double> c = values(static_cast<size_t>(rows * ldc), special, rng);
+  std::vector<double> expected = c;
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) {
+      double s = expected[static_cast<size_t>(i * ldc + j)];
+      for (int m = 0; m < depth; ++m) {
+        const double p = a[static_cast<size_t>(i * lda + m)] * b[static_cast<size_t>(m * ldb + j)];
+        s = s + p;
+      }
+      expected[static_cast<size_t>(i * ldc + j)] = s;
+    }
+  const int tiles = (cols + k.nr - 1) / k.nr;
+  std::vector<double> bp(static_cast<size_t>(std::max(1, depth * tiles * k.nr)));
+  k.pack_b(depth, cols, b.data(), ldb, bp.data());
+  k.gemm(rows, cols, depth, a.data(), lda, bp.data(), c.data(), ldc);
+  return same_bits(c, expected) << " (" << rows << " x " << cols << " depth " << depth
+                                << " special " << special << ")";
+}
+
 TEST(BlockedKernels, ProductKeepsTheOrderOfEverySum) {
   std::mt19937_64 rng(11);
-  for (const Kernels* k : tables()) {
-    SCOPED_TRACE("isa " + std::to_string(static_cast<int>(k->isa)));
-    const int rows_list[] = {1, k->mr - 1, k->mr, k->mr + 1, 2 * k->mr + 3, 37};
-    const int cols_list[] = {1, k->nr - 1, k->nr, k->nr + 1, 3 * k->nr - 2, 41};
+  for (const IsaVariant* v : variants()) {
+    SCOPED_TRACE(v->name);
+    const Kernels& k = *v->kernels();
+    const int rows_list[] = {1, k.mr - 1, k.mr, k.mr + 1, 2 * k.mr + 3, 37};
+    const int cols_list[] = {1, k.nr - 1, k.nr, k.nr + 1, 3 * k.nr - 2, 41};
     for (int rows : rows_list)
       for (int cols : cols_list)
         for (int depth : {0, 1, 2, 7, 300})
           for (bool special : {false, true}) {
             if (rows < 1 || cols < 1) continue;
-            const int64_t lda = depth + 3, ldb = cols + 2, ldc = cols + 5;
-            const std::vector<double> a = values(static_cast<size_t>(rows * lda), special, rng);
-            const std::vector<double> b = values(static_cast<size_t>(depth * ldb), special, rng);
-            std::vector<double> c = values(static_cast<size_t>(rows * ldc), special, rng);
-            std::vector<double> expected = c;
-            for (int i = 0; i < rows; ++i)
-              for (int j = 0; j < cols; ++j) {
-                double s = expected[static_cast<size_t>(i * ldc + j)];
-                for (int m = 0; m < depth; ++m) {
-                  const double p =
-                      a[static_cast<size_t>(i * lda + m)] * b[static_cast<size_t>(m * ldb + j)];
-                  s = s + p;
-                }
-                expected[static_cast<size_t>(i * ldc + j)] = s;
-              }
-            const int tiles = (cols + k->nr - 1) / k->nr;
-            std::vector<double> bp(static_cast<size_t>(std::max(1, depth * tiles * k->nr)));
-            k->pack_b(depth, cols, b.data(), ldb, bp.data());
-            k->gemm(rows, cols, depth, a.data(), lda, bp.data(), c.data(), ldc);
-            ASSERT_TRUE(same_bits(c, expected))
-                << rows << " x " << cols << " depth " << depth << " special " << special;
+            ASSERT_TRUE(product_matches(k, rows, cols, depth, special, rng));
           }
+    // The edges of the product's own blocks: panels of A read in place and copied, several
+    // runs of m, several blocks of columns.
+    struct Shape {
+      int rows, cols, depth;
+    };
+    const Shape edges[] = {{2 * k.mr + 3, k.packed_from, k.depth + 1},
+                           {k.mr + 1, k.packed_from + 1, 2 * k.depth + 3},
+                           {k.mr, k.packed_from + k.nr - 1, k.depth},
+                           {k.mr - 1, k.columns + k.nr + 1, 5},
+                           {3, k.columns, k.depth - 1}};
+    for (const Shape& e : edges)
+      for (bool special : {false, true})
+        ASSERT_TRUE(product_matches(k, std::max(1, e.rows), e.cols, e.depth, special, rng));
   }
 }
 
 TEST(BlockedKernels, RowOperationsMatchTheirLoops) {
   std::mt19937_64 rng(12);
-  for (const Kernels* k : tables()) {
-    SCOPED_TRACE("isa " + std::to_string(static_cast<int>(k->isa)));
+  for (const IsaVariant* v : variants()) {
+    SCOPED_TRACE(v->name);
+    const Kernels* k = v->kernels();
     for (int n = 0; n <= 19; ++n)
       for (bool special : {false, true}) {
         const std::vector<double> u = values(static_cast<size_t>(n), special, rng);
@@ -160,8 +181,9 @@ TEST(BlockedKernels, PivotSearchFollowsThePivotRule) {
   std::uniform_int_distribution<int> pick(0, static_cast<int>(std::size(pool)) - 1);
   std::uniform_int_distribution<int> narrow(0, 8);
   int found = 0, none = 0;
-  for (const Kernels* k : tables()) {
-    SCOPED_TRACE("isa " + std::to_string(static_cast<int>(k->isa)));
+  for (const IsaVariant* v : variants()) {
+    SCOPED_TRACE(v->name);
+    const Kernels* k = v->kernels();
     for (int n = 0; n <= 23; ++n)
       for (int rep = 0; rep < 200; ++rep) {
         std::vector<double> x(static_cast<size_t>(n));

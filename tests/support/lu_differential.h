@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "factor/band_lu.h"
+#include "factor/blocked/isa.h"
 #include "factor/blocked/kernels.h"
 #include "factor/blocked/scheme.h"
 #include "factor/blocked/team.h"
@@ -117,16 +118,16 @@ inline LuResult literal_result(const System& s) {
 
 // ---- The kernels -------------------------------------------------------------------------
 
-// The instruction-set variants this processor runs, and their names: every kernel is tried
-// with each (the one place of this harness that knows the variants).
+// The instruction-set variants this processor runs (the variant table's rows), and their names:
+// every kernel is tried with each.
 inline std::vector<Isa> isa_variants() {
   std::vector<Isa> v;
-  for (Isa isa : {Isa::Portable, Isa::Avx2, Isa::Avx512})
-    if (isa_available(isa)) v.push_back(isa);
+  for (const blocked::IsaVariant& row : blocked::kIsaVariants)
+    if (blocked::available(row)) v.push_back(row.isa);
   return v;
 }
 inline const char* isa_name(Isa isa) {
-  return isa == Isa::Portable ? "portable" : isa == Isa::Avx2 ? "avx2" : "avx512";
+  return blocked::variant_of(isa)->name;
 }
 
 // LUDECOMP_BLOCKED as the program calls it.
