@@ -45,7 +45,7 @@ FactorOutcome LUDECOMP_BLOCKED(Matrix& LU, int32_t N, int32_t half_band, int32_t
                                const BlockedOptions& opt) {
   if (N < 1) return {FactorOutcome::Stop::Complete, 1, 0.0};
   const int threads = N <= kSmallSystem ? 1 : threads_in_use(opt.threads);
-  blocked::Team team(threads);
+  blocked::Team team(threads, opt.busy);
   return blocked::factor_blocked(LU.row(1), LU.order(), N, half_band, IORD,
                                  blocked::kernels_for(opt.isa), team);
 }

@@ -18,6 +18,7 @@ FactorOutcome dense_kernel(Matrix& LU, int32_t N, int32_t half_band, int32_t* IO
                            const FactorOptions& opt) {
   BlockedOptions blocked;
   blocked.threads = opt.threads;
+  blocked.busy = opt.busy;
   return LUDECOMP_BLOCKED(LU, N, half_band, IORD, blocked);
 }
 #else

@@ -214,15 +214,13 @@ void Elimination::parallel(int members, F&& body) {
     body(0, 1);
     return;
   }
-  auto each = [&](int t) {
-    if (t < members) body(t, members);
-  };
-  team_.run(each);
+  auto each = [&](int t) { body(t, members); };
+  team_.run(each, members);
 }
 
 // Members (at most `most`) for a phase of `work` multiply-adds that splits into `units` pieces.
 int Elimination::members_for(int64_t work, int64_t units, int most) const {
-  int64_t m = std::min<int64_t>(std::min(team_.size(), most), units);
+  int64_t m = std::min<int64_t>(std::min(team_.members(), most), units);
   m = std::min<int64_t>(m, std::max<int64_t>(1, work / parallel_work_));
   return static_cast<int>(std::max<int64_t>(1, m));
 }
@@ -564,7 +562,7 @@ FactorOutcome Elimination::run() {
         }
         run_tasks(tasks, t);
       };
-      team_.run(body);
+      team_.run_open(body);
     }
     if (redo) {
       // Back to the state before cur was first written, then cur and every later block on the
