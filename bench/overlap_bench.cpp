@@ -29,14 +29,13 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <numeric>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "assembly/genlu.h"
 #include "assembly/stiffness_report.h"
+#include "bench/run_support.h"
 #include "driver/model_input.h"
 #include "driver/results.h"
 #include "factor/factor_system.h"
@@ -51,34 +50,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// A plane grid truss of nx by ny nodes, the first column pinned, numbered column by column
-// (half band 2*ny + 4) or at random.
-std::string grid(int nx, int ny, bool shuffle) {
-  std::vector<int> id(static_cast<size_t>(nx) * ny);
-  std::iota(id.begin(), id.end(), 1);
-  if (shuffle) {
-    std::mt19937 rng(12345);
-    std::shuffle(id.begin(), id.end(), rng);
-  }
-  auto node = [&](int ix, int iy) { return std::to_string(id[static_cast<size_t>(ix) * ny + iy]); };
-  std::string d = "ndofn 2\ndefault E=2.1e8 A=0.001\n";
-  for (int ix = 0; ix < nx; ++ix)
-    for (int iy = 0; iy < ny; ++iy)
-      d += "node " + node(ix, iy) + " " + std::to_string(ix) + " " + std::to_string(iy) + "\n";
-  int b = 0;
-  auto bar = [&](const std::string& p, const std::string& q) {
-    d += "bar " + std::to_string(++b) + " " + p + " " + q + "\n";
-  };
-  for (int ix = 0; ix < nx; ++ix)
-    for (int iy = 0; iy < ny; ++iy) {
-      if (ix + 1 < nx) bar(node(ix, iy), node(ix + 1, iy));
-      if (iy + 1 < ny) bar(node(ix, iy), node(ix, iy + 1));
-      if (ix + 1 < nx && iy + 1 < ny) bar(node(ix, iy), node(ix + 1, iy + 1));
-    }
-  for (int iy = 0; iy < ny; ++iy) d += "fix " + node(0, iy) + " all\n";
-  return d;
-}
-
 struct Case {
   const char* name;
   int nx, ny;
@@ -88,14 +59,7 @@ struct Case {
 double cpu_now() {
   struct rusage ru {};
   getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
-         1e-6 * (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec);
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+  return drav::bench::cpu_seconds(ru);
 }
 
 // The model of a case as the program has it once the matrix is generated.
@@ -118,8 +82,8 @@ void load(Model& m) {
 void run_case(const Case& cs, int reps, const fs::path& root) {
   const fs::path dir = root / cs.name;
   fs::remove_all(dir);
-  const auto files =
-      drav::tools::build_model(drav::tools::parse_description(grid(cs.nx, cs.ny, cs.shuffle), "b"));
+  const auto files = drav::tools::build_model(
+      drav::tools::parse_description(drav::bench::grid(cs.nx, cs.ny, cs.shuffle), "b"));
   drav::tools::write_model_dir(files, dir.string());
   const fs::path old = fs::current_path();
   fs::current_path(dir);
@@ -156,6 +120,24 @@ void run_case(const Case& cs, int reps, const fs::path& root) {
     out.close();
   };
 
+  // The report on a thread of its own beside the factorization, which leaves that thread out
+  // until the report is done when `lend`; the rows after both, beside the report, or by the
+  // report's thread after the report (the rows of an earlier factorization: all ready at once).
+  enum class Rows { After, Beside, Streamed };
+  auto composed = [&](bool lend, Rows rows) {
+    std::atomic<int> busy{1};
+    std::thread r([&] {
+      report();
+      if (rows == Rows::Streamed) matrix_file(kept);
+      busy.store(0);
+    });
+    Factored f;
+    factor(f, lend ? &busy : nullptr);
+    if (rows == Rows::Beside) matrix_file(f);
+    r.join();
+    if (rows == Rows::After) matrix_file(f);
+  };
+
   struct Variant {
     const char* name;
     std::function<void()> run;
@@ -175,60 +157,11 @@ void run_case(const Case& cs, int reps, const fs::path& root) {
          factor(f, nullptr);
          matrix_file(f);
        }},
-      {"contend",
-       [&] {
-         std::thread r(report);
-         Factored f;
-         factor(f, nullptr);
-         r.join();
-         matrix_file(f);
-       }},
-      {"lent",
-       [&] {
-         std::atomic<int> busy{1};
-         std::thread r([&] {
-           report();
-           busy.store(0);
-         });
-         Factored f;
-         factor(f, &busy);
-         r.join();
-         matrix_file(f);
-       }},
-      {"lent, beside",
-       [&] {
-         std::atomic<int> busy{1};
-         std::thread r([&] {
-           report();
-           busy.store(0);
-         });
-         Factored f;
-         factor(f, &busy);
-         matrix_file(f);
-         r.join();
-       }},
-      {"streamed, contend",
-       [&] {
-         std::thread r([&] {
-           report();
-           matrix_file(kept);
-         });
-         Factored f;
-         factor(f, nullptr);
-         r.join();
-       }},
-      {"streamed",
-       [&] {
-         std::atomic<int> busy{1};
-         std::thread r([&] {
-           report();
-           matrix_file(kept);
-           busy.store(0);
-         });
-         Factored f;
-         factor(f, &busy);
-         r.join();
-       }},
+      {"contend", [&] { composed(false, Rows::After); }},
+      {"lent", [&] { composed(true, Rows::After); }},
+      {"lent, beside", [&] { composed(true, Rows::Beside); }},
+      {"streamed, contend", [&] { composed(false, Rows::Streamed); }},
+      {"streamed", [&] { composed(true, Rows::Streamed); }},
   };
   std::vector<std::vector<double>> wall(variants.size()), cpu(variants.size());
   for (int r = 0; r < reps; ++r)
@@ -245,8 +178,8 @@ void run_case(const Case& cs, int reps, const fs::path& root) {
               reps, load_avg[0]);
   std::printf("  %-18s %8s %8s %8s\n", "variant", "wall s", "min s", "cpu s");
   for (size_t v = 0; v < variants.size(); ++v)
-    std::printf("  %-18s %8.3f %8.3f %8.3f\n", variants[v].name, median(wall[v]),
-                *std::min_element(wall[v].begin(), wall[v].end()), median(cpu[v]));
+    std::printf("  %-18s %8.3f %8.3f %8.3f\n", variants[v].name, drav::bench::median(wall[v]),
+                *std::min_element(wall[v].begin(), wall[v].end()), drav::bench::median(cpu[v]));
   std::fflush(stdout);
   fs::current_path(old);
   fs::remove_all(dir);
