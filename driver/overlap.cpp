@@ -17,10 +17,14 @@ MatrixFile::MatrixFile(int32_t ITER) : ITER_(ITER) {
   reopen();
 }
 
-void MatrixFile::reopen() {
-  // The dropped content's scratch file goes before the new one takes its name.
+void MatrixFile::drop() {
   out_.reset();
   begun_ = false;
+}
+
+void MatrixFile::reopen() {
+  // The dropped content's scratch file goes before the new one takes its name.
+  drop();
   const RunFile& f = matrix_file_of(ITER_);
   out_ = std::make_unique<recio::SeqWriter>(
       f.unit, f.name, ITER_ == 1 ? recio::OpenStatus::Unknown : recio::OpenStatus::Old,
@@ -106,10 +110,11 @@ FactorOutcome report_and_factor(const COMPAR& c, WorkArrays& W, const UpperRows&
     if (!matrix_file.rows_begun()) std::rethrow_exception(report_error);
     // The rows may have taken the room on the disk that the report lacked: without them, the
     // report is written again, as first of the two; its failure then is the run's.
-    matrix_file.reopen();
+    matrix_file.drop();
     rows_error = nullptr;
     report = open_stiffness_report();
     write_report(c, A, *report);
+    matrix_file.reopen();
   }
   if (!not_finite.empty()) recio::fail(not_finite);
   if (factor_error) std::rethrow_exception(factor_error);

@@ -31,7 +31,9 @@ class MatrixFile {
   bool rows_begun() const { return begun_; }
   // True when the new content goes to a scratch file and the earlier file stays until close().
   bool replaces_whole() const { return out_->replaces_whole(); }
-  // Drops whatever was written, the earlier file staying as it was, and opens the file anew.
+  // Drops whatever was written, the earlier file staying as it was, and closes the file;
+  // reopen() opens it anew.
+  void drop();
   void reopen();
   // The rows written become the file's content; without rows the earlier file stays.
   void close() { out_->close(); }
