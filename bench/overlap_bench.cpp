@@ -15,7 +15,8 @@
 //               factorization could gain at best, every row ready the moment the report is
 //               done; "streamed, contend" the same beside a team of both threads.
 // Wall and processor (user + system) seconds, medians, the variants interleaved in each
-// repetition. The matrix file is replaced whole and synced as the program does.
+// repetition. The matrix file is written by the program's writer (replaced whole, synced, whole
+// pages of zeros left as holes).
 //
 //   drav_overlap_bench [--reps R] [--only NAME] [--dir DIR]
 #include <sys/resource.h>
@@ -37,10 +38,9 @@
 #include "assembly/stiffness_report.h"
 #include "bench/run_support.h"
 #include "driver/model_input.h"
-#include "driver/results.h"
+#include "driver/overlap.h"
 #include "factor/factor_system.h"
 #include "params/rcom.h"
-#include "recio/binrec.h"
 #include "recio/textio.h"
 #include "tools/mkmodel/model_desc.h"
 #include "tools/mkmodel/model_files.h"
@@ -113,10 +113,8 @@ void run_case(const Case& cs, int reps, const fs::path& root) {
   Factored kept;
   factor(kept, nullptr);
   auto matrix_file = [&](const Factored& f) {
-    drav::recio::SeqWriter out(3, "AA0.UNF", drav::recio::OpenStatus::Unknown,
-                               drav::recio::Replace::Whole);
-    out.replace_content();
-    drav::write_matrix_rows(f.F, out);
+    drav::MatrixFile out(1);  // AA0.UNF
+    out.write_rows(f.F);
     out.close();
   };
 
