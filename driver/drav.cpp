@@ -2,23 +2,17 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <memory>
-#include <string>
-#include <system_error>
 #include <thread>
 
 #include "assembly/genlu.h"
-#include "assembly/stiffness_report.h"
 #include "driver/model_input.h"
+#include "driver/overlap.h"
 #include "driver/results.h"
 #include "driver/work_alloc.h"
 #include "factor/factor_system.h"
 #include "factor/pivot_report.h"
 #include "params/model_files.h"
 #include "params/rcom.h"
-#include "recio/binrec.h"
-#include "recio/fatal.h"
 #include "recio/listout.h"
 #include "recio/out_file.h"
 
@@ -66,13 +60,7 @@ int DRAV_LU(recio::TextSink& console) {
 
   read_model(c, W);
 
-  const bool first_iteration = c.ITER == 1;
-  // Replaced whole at close, so that it is never seen half written. The rows of a banded
-  // matrix are mostly +0.0: pages of them are left as holes.
-  recio::SeqWriter matrix_file(
-      matrix_file_of(c.ITER).unit, matrix_file_of(c.ITER).name,
-      first_iteration ? recio::OpenStatus::Unknown : recio::OpenStatus::Old, recio::Replace::Whole,
-      recio::ZeroPages::Holes);
+  MatrixFile matrix_file(c.ITER);
 
   Matrix LU;
   if (!LU.allocate(c.NEQ)) {
@@ -86,67 +74,13 @@ int DRAV_LU(recio::TextSink& console) {
   // leaves LU untouched (its pages are never even mapped in).
   allocate_or_fail(W.IEL, nonneg(c.NEMAX));
   const UpperRows A = generate_upper(c, W, LU);
-  const std::string not_finite = first_non_finite(W, A);
-
   Factorization F;
-  FactorOutcome outcome;
-  FactorOptions options;
-  options.threads = run_threads();
-  auto factorization = [&] {
-    allocate_or_fail(W.IORD, nonneg(c.NEQ));
-    outcome = factor_system(A, LU, W.IORD.data(), F, options);
-  };
-  // The report is written while the matrix is factored. The factorization writes nothing, so
-  // nothing of it shows before the report is complete and the entries are known to be finite;
-  // a failure of either is reported as if the steps had run one after the other: the report's
-  // first, then the entries', then the factorization's.
-  std::exception_ptr report_error, factor_error;
-  std::thread reporter;
-  std::unique_ptr<recio::TextFileOut> report;
-  if (options.threads > 1) {
-    // temp.dat and the opening of the report fail, if at all, before anything else starts.
-    report = open_stiffness_report();
-    try {
-      reporter = std::thread([&] {
-        try {
-          write_stiffness_report(c, A, *report);
-          report->close();
-        } catch (...) {
-          report_error = std::current_exception();
-        }
-      });
-    } catch (const std::system_error&) {
-      // No second thread to be had: the steps run one after the other.
-    }
-  }
-  if (!reporter.joinable()) {
-    if (report) {
-      write_stiffness_report(c, A, *report);
-      report->close();
-    } else {
-      WRITESTIFFNESSMATRIX(c, A);
-    }
-    if (!not_finite.empty()) recio::fail(not_finite);
-    factorization();
-  } else {
-    if (not_finite.empty()) {
-      try {
-        factorization();
-      } catch (...) {
-        factor_error = std::current_exception();
-      }
-    }
-    reporter.join();
-    if (report_error) std::rethrow_exception(report_error);
-    if (!not_finite.empty()) recio::fail(not_finite);
-    if (factor_error) std::rethrow_exception(factor_error);
-  }
+  const FactorOutcome outcome =
+      report_and_factor(c, W, A, first_non_finite(W, A), LU, F, run_threads(), matrix_file);
 
   int32_t ISTAT = 0;
   if (outcome.stop == FactorOutcome::Stop::Complete) {
-    // A factored matrix of no rows still replaces the file of an earlier run.
-    matrix_file.replace_content();
-    write_matrix_rows(F, matrix_file);
+    if (!matrix_file.rows_begun()) matrix_file.write_rows(F);
     write_order(W.IORD, c.NEQ);
   } else {
     report_pivot_failure(outcome.KSTEP, outcome.pivot, c, console);

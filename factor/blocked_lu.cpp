@@ -32,7 +32,7 @@ int threads_in_use(int threads) {
 FactorOutcome LUDECOMP_BLOCKED(Matrix& LU, int32_t N, int32_t half_band, int32_t* IORD,
                                const BlockedOptions& opt) {
   if (N < 1) return {FactorOutcome::Stop::Complete, 1, 0.0};
-  blocked::Team team(team_size(N, opt.threads));
+  blocked::Team team(team_size(N, opt.threads), opt.busy);
   return blocked::factor_blocked(LU.row(1), LU.order(), N, half_band, IORD,
                                  blocked::kernels_for(opt.isa), team);
 }
@@ -44,7 +44,7 @@ WideBand::Pads wide_band_pads(const BlockedOptions& opt) {
 FactorOutcome LUDECOMP_WIDE_BAND(WideBand& A, int32_t* IORD, const BlockedOptions& opt) {
   const int32_t N = A.order();
   if (N < 1) return {FactorOutcome::Stop::Complete, 1, 0.0};
-  blocked::Team team(team_size(N, opt.threads));
+  blocked::Team team(team_size(N, opt.threads), opt.busy);
   return blocked::factor_wide_band(A, IORD, blocked::kernels_for(opt.isa), team);
 }
 

@@ -11,6 +11,7 @@
 // splits m between threads, never reduces in a tree, never fuses a multiply into an add.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "factor/outcome.h"
@@ -31,6 +32,9 @@ enum class Isa {
 struct BlockedOptions {
   int threads = 0;      // 0: the machine's cores
   Isa isa = Isa::Best;  // Best = chosen at run time; tests can force each variant the CPU runs
+  // When given: how many of those threads the caller has busy with other work for the moment;
+  // each phase of the factorization leaves that many out (and none of its results changes).
+  const std::atomic<int>* busy = nullptr;
 };
 
 // True when this build has the variant and the processor (and its operating system) runs it.

@@ -57,6 +57,7 @@ FactorOutcome factor_system(const UpperRows& A, Matrix& LU, int32_t* IORD, Facto
   };
   BlockedOptions blocked;
   blocked.threads = opt.threads;
+  blocked.busy = opt.busy;
   if (path == Path::Band && F.entry_.allocate(N, b)) {
     fill([&](int32_t I, int32_t J, double v) { F.entry_.at(I, J) = v; });
     F.outcome = LUDECOMP_BAND(F.entry_, IORD, F.band_);

@@ -3,6 +3,7 @@
 // writes text (the caller writes the failure record with report_pivot_failure).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "factor/band_lu.h"
@@ -23,6 +24,9 @@ enum class Kernel {
 struct FactorOptions {
   // Threads of the blocked kernels; 0: the number the machine offers.
   int threads = 0;
+  // When given: how many of those threads the caller has busy elsewhere for the moment (the
+  // dense kernel then runs its phases on fewer; see BlockedOptions).
+  const std::atomic<int>* busy = nullptr;
   // Tests and benchmarks pin a path; Auto chooses by the half band the entries need.
   enum class Path { Auto, Band, WideBand, Dense } path = Path::Auto;
 };

@@ -148,6 +148,8 @@ class SeqWriter {
 
   int unit() const { return unit_; }
   const std::string& path() const { return path_; }
+  // True when the records go to a scratch file that becomes the file only at close().
+  bool replaces_whole() const { return out_.replacing(); }
 
  private:
   void put(const void* p, size_t n);

@@ -210,10 +210,8 @@ void Elimination::parallel(int members, F&& body) {
     body(0, 1);
     return;
   }
-  auto each = [&](int t) {
-    if (t < members) body(t, members);
-  };
-  team_.run(each);
+  auto each = [&](int t) { body(t, members); };
+  team_.run(each, members);
 }
 
 }  // namespace drav::blocked

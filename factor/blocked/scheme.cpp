@@ -36,9 +36,9 @@ Elimination::Elimination(double* a, int64_t lda, WideBand* band, int32_t n, int3
       // On a band, blocks of about a quarter of the half band: the look-ahead beside a block
       // (the steps from the start of its window up to it) then outweighs the block's own
       // factorization, which goes column by column on one member.
-      nb_(std::min(n, whole_tiles(band ? std::min(shape.block, std::max(shape.panel, b / 4))
-                                       : shape.block,
-                                  kernels.nr))),
+      nb_(std::min(
+          n, whole_tiles(band ? std::min(shape.block, std::max(shape.panel, b / 4)) : shape.block,
+                         kernels.nr))),
       ib_(std::min(nb_, whole_tiles(shape.panel, kernels.nr))),
       kc_(std::max(1, depth)),
       tri_(std::max(1, shape.triangle)),
@@ -111,7 +111,7 @@ Block Elimination::block_at(int k0, int buffer, int known) {
 
 // Members (at most `most`) for a phase of `work` multiply-adds that splits into `units` pieces.
 int Elimination::members_for(int64_t work, int64_t units, int most) const {
-  int64_t m = std::min<int64_t>(std::min(team_.size(), most), units);
+  int64_t m = std::min<int64_t>(std::min(team_.members(), most), units);
   m = std::min<int64_t>(m, std::max<int64_t>(1, work / parallel_work_));
   return static_cast<int>(std::max<int64_t>(1, m));
 }
@@ -293,7 +293,7 @@ FactorOutcome Elimination::run() {
         }
         run_tasks(tasks, t);
       };
-      team_.run(body);
+      team_.run_open(body);
     }
     // Every value written so far is finite: only then were the terms left out zeros.
     if (not_finite_.load()) return declined;
@@ -310,7 +310,7 @@ FactorOutcome Elimination::run() {
     Tasks own;
     prepare(own, next, cur.k0, cur.k1, iord_, false);
     auto body = [&](int t) { run_tasks(own, t); };
-    team_.run(body);
+    team_.run_open(body);
     cur = next;
     buffer = 1 - buffer;
   }

@@ -1,5 +1,6 @@
 #include "factor/blocked/team.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace drav::blocked {
@@ -11,7 +12,7 @@ void Waiter::wake() {
   }
 }
 
-Team::Team(int size) {
+Team::Team(int size, const std::atomic<int>* busy) : busy_(busy) {
   for (int t = 1; t < size; ++t) {
     try {
       workers_.emplace_back([this, t] { work(t); });
@@ -23,28 +24,63 @@ Team::Team(int size) {
 
 Team::~Team() {
   stop_.store(true);
-  generation_.fetch_add(1);
+  phase_.fetch_add(kNext);
   start_.wake();
   for (std::thread& w : workers_) w.join();
 }
 
-void Team::dispatch(void (*fn)(void*, int), void* ctx) {
+int Team::members() const {
+  const int busy = busy_ != nullptr ? busy_->load() : 0;
+  return std::max(1, size() - std::max(0, busy));
+}
+
+void Team::dispatch(void (*fn)(void*, int), void* ctx, int members, bool open) {
+  members = std::min(members, size());
   task_ = fn;
   ctx_ = ctx;
-  pending_.store(static_cast<int>(workers_.size()));
-  generation_.fetch_add(1);
+  if (open) {
+    std::lock_guard<std::mutex> lock(join_mutex_);
+    closed_ = false;
+  }
+  // Every worker takes part in an open phase, at once or once admitted, or it leaves.
+  pending_.store((open ? size() : members) - 1);
+  const uint64_t number = (phase_.load() & ~(kNext - 1)) + kNext;
+  phase_.store(number | (open ? kOpen : 0) | static_cast<uint64_t>(members));
   start_.wake();
   fn(ctx, 0);
+  if (open) {
+    {
+      std::lock_guard<std::mutex> lock(join_mutex_);
+      closed_ = true;
+    }
+    join_cv_.notify_all();
+  }
   finish_.wait([this] { return pending_.load() == 0; });
 }
 
-void Team::work(int member) {
-  uint32_t seen = 0;
+bool Team::admitted(int member) {
+  std::unique_lock<std::mutex> lock(join_mutex_);
   for (;;) {
-    start_.wait([&] { return generation_.load() != seen; });
-    seen = generation_.load();
+    if (closed_) return false;
+    if (member < members()) return true;
+    join_cv_.wait_for(lock, kJoinPoll);
+  }
+}
+
+void Team::work(int member) {
+  uint64_t seen = 0;
+  for (;;) {
+    // A phase without this member leaves it asleep.
+    uint64_t phase = seen;
+    start_.wait([&] {
+      phase = phase_.load();
+      return (phase & ~(kNext - 1)) != (seen & ~(kNext - 1)) &&
+             (stop_.load() || (phase & kOpen) != 0 ||
+              member < static_cast<int>(phase & kMembersMask));
+    });
+    seen = phase;
     if (stop_.load()) return;
-    task_(ctx_, member);
+    if (member < static_cast<int>(phase & kMembersMask) || admitted(member)) task_(ctx_, member);
     if (pending_.fetch_sub(1) == 1) finish_.wake();
   }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -61,23 +62,43 @@ void Waiter::wait(Done done) {
 
 class Team {
  public:
-  // Starts up to `size`-1 workers (fewer if the system refuses threads; size() tells).
-  explicit Team(int size);
+  // Starts up to `size`-1 workers (fewer if the system refuses threads; size() tells). While
+  // `busy` (when given) counts threads of the program that are busy with other work, members()
+  // leaves that many out, so that the program never runs more threads than it was given.
+  explicit Team(int size, const std::atomic<int>* busy = nullptr);
   ~Team();
   Team(const Team&) = delete;
   Team& operator=(const Team&) = delete;
 
   int size() const { return static_cast<int>(workers_.size()) + 1; }
+  // The members a phase that starts now may use: size() less the busy threads, at least one.
+  int members() const;
 
-  // Runs fn(member) for member = 0..size()-1, member 0 on the calling thread, and returns when
-  // every member has finished. fn must not throw.
+  // Runs fn(member) for member = 0..members-1 (at most size()), member 0 on the calling
+  // thread, and returns when every one has finished; the other members keep sleeping. fn must
+  // not throw.
+  template <class F>
+  void run(F& fn, int members) {
+    if (workers_.empty() || members <= 1) {
+      fn(0);
+      return;
+    }
+    dispatch(&call<F>, &fn, members, false);
+  }
   template <class F>
   void run(F& fn) {
+    run(fn, size());
+  }
+  // As run(fn, members()), for a phase whose work is a queue that members take from as they
+  // come: a member left out because threads were busy joins as soon as they are free again
+  // (it looks every kJoinPoll), unless member 0 has returned from fn by then.
+  template <class F>
+  void run_open(F& fn) {
     if (workers_.empty()) {
       fn(0);
       return;
     }
-    dispatch(&call<F>, &fn);
+    dispatch(&call<F>, &fn, members(), true);
   }
 
  private:
@@ -85,16 +106,28 @@ class Team {
   static void call(void* fn, int member) {
     (*static_cast<F*>(fn))(member);
   }
-  void dispatch(void (*fn)(void*, int), void* ctx);
+  void dispatch(void (*fn)(void*, int), void* ctx, int members, bool open);
   void work(int member);
+  // For a member left out of an open phase: true once it may join, false once the phase is
+  // closed to it.
+  bool admitted(int member);
+
+  // A phase in one word, so that a worker reads it at once: its members, whether it is open,
+  // and its number (bumped for each phase and for the stop).
+  static constexpr uint64_t kMembersMask = 0xffff, kOpen = 1 << 16, kNext = 1 << 17;
+  static constexpr std::chrono::milliseconds kJoinPoll{1};
 
   std::vector<std::thread> workers_;
+  const std::atomic<int>* busy_;
   void (*task_)(void*, int) = nullptr;
   void* ctx_ = nullptr;
-  std::atomic<uint32_t> generation_{0};  // bumped for each phase and for the stop
-  std::atomic<int> pending_{0};          // workers still running the current phase
+  std::atomic<uint64_t> phase_{0};
+  std::atomic<int> pending_{0};  // workers still in the current phase
   std::atomic<bool> stop_{false};
   Waiter start_, finish_;
+  std::mutex join_mutex_;
+  std::condition_variable join_cv_;
+  bool closed_ = false;  // the open phase takes no more members (under join_mutex_)
 };
 
 // A barrier for the `size` members of one phase, used again and again within it.

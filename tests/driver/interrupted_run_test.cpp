@@ -307,40 +307,105 @@ TEST_F(DiskFull, AFileSizeLimitInsideTheMatrixFileLeavesTheEarlierOne) {
   expect_intact();
 }
 
-TEST_F(DiskFull, AFileSystemThatFillsUpInsideTheMatrixFileLeavesTheEarlierOne) {
-  if (::geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
-  const fs::path image = tmp.path() / "disk.img", mnt = tmp.path() / "disk";
-  fs::create_directories(mnt);
-  const std::string make = "truncate -s 24M '" + image.string() + "' && mke2fs -q -F '" +
-                           image.string() + "' >/dev/null 2>&1 && mount -o loop '" +
-                           image.string() + "' '" + mnt.string() + "' 2>/dev/null";
-  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "no loop-mounted file system here";
-  struct Unmount {
-    fs::path at;
-    ~Unmount() { (void)std::system(("umount '" + at.string() + "'").c_str()); }
-  } unmount{mnt};
+// A small file system of its own, mounted for the test (root only); empty when there is none.
+class SmallDisk {
+ public:
+  explicit SmallDisk(const fs::path& where) : image_(where / "disk.img"), mnt_(where / "disk") {
+    fs::create_directories(mnt_);
+    const std::string make = "truncate -s 24M '" + image_.string() + "' && mke2fs -q -F '" +
+                             image_.string() + "' >/dev/null 2>&1 && mount -o loop '" +
+                             image_.string() + "' '" + mnt_.string() + "' 2>/dev/null";
+    mounted_ = ::geteuid() == 0 && std::system(make.c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) (void)std::system(("umount '" + mnt_.string() + "'").c_str());
+  }
+  bool mounted() const { return mounted_; }
+  const fs::path& path() const { return mnt_; }
 
-  const fs::path outside = dir;
-  dir = mnt / "run";
-  prepare_large();
-  // Fill the disk, then give back a quarter of what the new matrix file took on disk (less
-  // than it needs here, whether its zero pages are holes there, here, or in neither place).
-  const std::string filler = (mnt / "filler").string();
-  {
+  // Fills the disk, then gives back `bytes`.
+  void leave_free(uintmax_t bytes) const {
+    const std::string filler = (mnt_ / "filler").string();
     const std::string block(1 << 16, 'f');
     FILE* f = std::fopen(filler.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
     }
     std::fclose(f);
+    fs::resize_file(filler, fs::file_size(filler) - bytes);
   }
+
+ private:
+  fs::path image_, mnt_;
+  bool mounted_ = false;
+};
+
+// What a file takes on disk.
+uintmax_t on_disk(const fs::path& file) {
   struct stat st {};
-  ASSERT_EQ(::stat((tmp.path() / "reference" / "AA.UNF").c_str(), &st), 0);
-  fs::resize_file(filler, fs::file_size(filler) - static_cast<uintmax_t>(st.st_blocks) * 128);
+  if (::stat(file.c_str(), &st) != 0) return 0;
+  return static_cast<uintmax_t>(st.st_blocks) * 512;
+}
+
+TEST_F(DiskFull, AFileSystemThatFillsUpInsideTheMatrixFileLeavesTheEarlierOne) {
+  const SmallDisk disk(tmp.path());
+  if (!disk.mounted()) GTEST_SKIP() << "no loop-mounted file system here (or not root)";
+  const fs::path outside = dir;
+  dir = disk.path() / "run";
+  prepare_large();
+  // A quarter of what the new matrix file took on disk (less than it needs here, whether its
+  // zero pages are holes there, here, or in neither place).
+  disk.leave_free(on_disk(tmp.path() / "reference" / "AA.UNF") / 4);
   EXPECT_EQ(testing::run_child(options()).code, 2);
   expect_intact();
   EXPECT_NE(err().find("No space left on device"), std::string::npos) << err();
   dir = outside;
+}
+
+// Room for the report and a quarter of the matrix file: the run ends in the matrix file with
+// the report complete, as when the report is written first, even where the rows, written beside
+// the report, take the room first.
+TEST_F(DiskFull, ADiskThatHoldsTheReportButNotTheMatrixFileFailsInTheMatrixFile) {
+  const SmallDisk disk(tmp.path());
+  if (!disk.mounted()) GTEST_SKIP() << "no loop-mounted file system here (or not root)";
+  const fs::path outside = dir;
+  dir = disk.path() / "run";
+  prepare(testing::strip_truss(300, "iter 2\n"));
+  earlier.aa = std::string(300000, 'E');
+  put(earlier);
+  const std::string report = read_file((tmp.path() / "reference" / "rig-case1.dat").string());
+  disk.leave_free(report.size() + on_disk(tmp.path() / "reference" / "AA.UNF") / 4);
+  EXPECT_EQ(testing::run_child(options()).code, 2);
+  expect_intact();
+  EXPECT_TRUE(file("rig-case1.dat") == report);
+  dir = outside;
+}
+
+// A report that fails near its end, when the rows of the factors are long written beside it:
+// the run ends with the report's failure and the earlier matrix file, also one written where
+// it is (through a link), which the rows would have cut.
+TEST_F(DiskFull, AReportThatFailsLeavesTheEarlierMatrixFileWhereverItIs) {
+  for (const bool linked : {false, true}) {
+    SCOPED_TRACE(linked ? "matrix file through a link" : "matrix file replaced whole");
+    prepare(testing::strip_truss(300, "iter 2\n"));
+    earlier.aa = std::string(300000, 'E');
+    put(earlier);
+    if (linked) {
+      fs::rename(path("AA.UNF"), path("earlier.unf"));
+      fs::create_symlink("earlier.unf", path("AA.UNF"));
+    }
+    const uintmax_t report = fs::file_size(tmp.path() / "reference" / "rig-case1.dat");
+    ASSERT_GT(report, fresh.aa.size() + 100000);
+    testing::ChildOptions o = options();
+    o.file_size_limit = static_cast<int64_t>((report + fresh.aa.size()) / 2);
+    EXPECT_EQ(testing::run_child(o).code, 2);
+    EXPECT_EQ(err().rfind("drav: error during write, unit 15, file rig-case1.dat", 0), 0u) << err();
+    EXPECT_EQ(file("AA.UNF"), earlier.aa);
+    EXPECT_EQ(fs::is_symlink(path("AA.UNF")), linked);
+    EXPECT_EQ(file("order.dat"), earlier.order);
+    EXPECT_EQ(file("drav0.dat"), kFailed);
+    EXPECT_EQ(scratch_files(), std::vector<std::string>{});
+  }
 }
 
 }  // namespace

@@ -517,9 +517,14 @@ TEST_F(Pipeline, FailuresBeforeTheFactorizationShowNothingOfIt) {
       {"report that cannot be created",
        [&] { std::filesystem::create_directory(dir / "rig-case1.dat"); },
        "open failure, unit 15, file rig-case1.dat"},
+      {"report that cannot be written",
+       [&] { std::filesystem::create_symlink("/dev/full", dir / "rig-case1.dat"); },
+       "error during write, unit 15, file rig-case1.dat"},
   };
   for (const Case& cs : cases) {
     SCOPED_TRACE(cs.what);
+    if (cs.message.find("write") != std::string::npos && !std::filesystem::exists("/dev/full"))
+      continue;
     std::filesystem::remove_all(tmp.path());
     std::filesystem::create_directories(tmp.path());
     model(one_bar(""));

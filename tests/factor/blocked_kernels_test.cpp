@@ -4,10 +4,14 @@
 // and NaN; the pivot search against a scan with the pivot rule itself.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "factor/blocked/isa.h"
@@ -229,6 +233,40 @@ TEST(BlockedTeam, EveryMemberRunsEveryPhaseAndMeetsAtEveryBarrier) {
       EXPECT_EQ(seen[static_cast<size_t>(t)], 300 * 5 * size);
     }
   }
+}
+
+// Threads busy elsewhere are left out of the phases that start while they are busy (one member
+// always runs); a member left out of an open phase joins it once they are free, unless member
+// 0 is done by then.
+TEST(BlockedTeam, BusyThreadsAreLeftOutAndJoinOpenPhasesOnceFree) {
+  std::atomic<int> busy{1};
+  Team team(3, &busy);
+  ASSERT_EQ(team.size(), 3);
+  std::vector<std::atomic<int>> runs(3);
+  auto count = [&](int t) { ++runs[static_cast<size_t>(t)]; };
+  const std::pair<int, int> members[] = {{-1, 3}, {0, 3}, {1, 2}, {2, 1}, {7, 1}};
+  for (const auto& [b, m] : members) {
+    busy.store(b);
+    EXPECT_EQ(team.members(), m) << b;
+    for (auto& r : runs) r.store(0);
+    team.run(count, team.members());
+    team.run_open(count);
+    for (int t = 0; t < 3; ++t) EXPECT_EQ(runs[static_cast<size_t>(t)], t < m ? 2 : 0) << b;
+  }
+  // Member 0 frees the busy threads and waits for the others to come.
+  busy.store(2);
+  for (auto& r : runs) r.store(0);
+  auto free_and_wait = [&](int t) {
+    ++runs[static_cast<size_t>(t)];
+    if (t != 0) return;
+    busy.store(0);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((runs[1].load() == 0 || runs[2].load() == 0) &&
+           std::chrono::steady_clock::now() < give_up)
+      std::this_thread::yield();
+  };
+  team.run_open(free_and_wait);
+  EXPECT_EQ(runs[1].load() + runs[2].load(), 2);
 }
 
 TEST(BlockedTeam, SharesCoverTheRangeInWholeGrains) {

@@ -70,12 +70,13 @@ struct Variant {
   Isa isa;
   int threads;
   bool small_blocks;  // tiny block sizes through the scheme itself, and every phase parallel
+  bool lent = false;  // the threads busy elsewhere change all the time (with_threads_lent)
 };
 
 // Every instruction set with one thread, with the default and with tiny blocks; the threads
 // split the same work whatever the instruction set, so two and three threads run with tiny
 // blocks on the best one and the portable one, and with the default blocks where the system
-// is large enough to be split at all (`threaded`).
+// is large enough to be split at all (`threaded`); three of them lend threads all the time.
 std::vector<Variant> variants(int32_t n, bool threaded) {
   std::vector<Variant> v;
   for (const blocked::IsaVariant& row : blocked::kIsaVariants) {
@@ -86,18 +87,19 @@ std::vector<Variant> variants(int32_t n, bool threaded) {
   const Isa best = isa_in_use(Isa::Best);
   if (!threaded) return v;
   for (int threads : {2, 3}) {
+    const bool lent = threads == 3;
     if (n <= kSmallBlocksUpTo) {
-      v.push_back({best, threads, true});
-      if (best != Isa::Portable) v.push_back({Isa::Portable, threads, true});
+      v.push_back({best, threads, true, lent});
+      if (best != Isa::Portable) v.push_back({Isa::Portable, threads, true, lent});
     }
-    if (n > kSingleThreaded) v.push_back({best, threads, false});
+    if (n > kSingleThreaded) v.push_back({best, threads, false, lent});
   }
   return v;
 }
 
 std::string describe(const Variant& v) {
   return std::string(blocked::variant_of(v.isa)->name) + " threads " + std::to_string(v.threads) +
-         (v.small_blocks ? " small blocks" : "");
+         (v.small_blocks ? " small blocks" : "") + (v.lent ? " lent" : "");
 }
 
 // Block sizes that put edges everywhere: blocks of 8 columns, panels of 3, runs of 5 (of 3 on
@@ -117,8 +119,8 @@ blocked::Shape small_shape() {
 
 // The kernel of a variant, for the shared comparison with the literal scheme.
 testing::LuKernel kernel_of(const Variant& v, int32_t half_band) {
-  if (!v.small_blocks) return testing::blocked_kernel(v.isa, v.threads, half_band);
-  return testing::scheme_kernel(v.isa, v.threads, half_band, small_shape(), "small blocks");
+  if (!v.small_blocks) return testing::blocked_kernel(v.isa, v.threads, half_band, v.lent);
+  return testing::scheme_kernel(v.isa, v.threads, half_band, small_shape(), "small blocks", v.lent);
 }
 
 struct Stats {

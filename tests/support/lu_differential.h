@@ -8,6 +8,8 @@
 // knows no test framework: a difference is a text.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "factor/band_lu.h"
@@ -130,37 +133,63 @@ inline const char* isa_name(Isa isa) {
   return blocked::variant_of(isa)->name;
 }
 
-// LUDECOMP_BLOCKED as the program calls it.
-inline LuKernel blocked_kernel(Isa isa, int threads, int32_t half_band) {
+// Runs f(busy), the count of the threads busy elsewhere that a blocked kernel leaves out: with
+// `lent` another thread changes it (0, 1, 2, 0, ...) every few microseconds meanwhile, as a
+// run's report thread takes a thread and gives it back.
+template <class F>
+LuResult with_threads_lent(bool lent, F&& f) {
+  std::atomic<int> busy{0};
+  std::atomic<bool> done{false};
+  std::thread lender;
+  if (lent) {
+    lender = std::thread([&] {
+      for (int k = 0; !done.load(); ++k) {
+        busy.store(k % 3);
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+      }
+    });
+  }
+  LuResult r = f(&busy);
+  done.store(true);
+  if (lender.joinable()) lender.join();
+  return r;
+}
+
+// LUDECOMP_BLOCKED as the program calls it (`lent`: see with_threads_lent).
+inline LuKernel blocked_kernel(Isa isa, int threads, int32_t half_band, bool lent = false) {
   return {"blocked " + std::string(isa_name(isa)) + " threads " + std::to_string(threads) +
-              " half band " + std::to_string(half_band),
+              (lent ? " lent" : "") + " half band " + std::to_string(half_band),
           false, false, [=](const System& s) {
-            Matrix lu = copy_of(s.a);
-            LuResult r;
-            r.iord.assign(static_cast<size_t>(s.n), kUnsetOrder);
-            r.outcome = LUDECOMP_BLOCKED(lu, s.n, half_band, r.iord.data(), {threads, isa});
-            const double outside = s.a.order() > s.n ? s.a(s.n + 1, s.n + 1) : 0.0;
-            take_rows(lu, s.n, r, &outside);
-            return r;
+            return with_threads_lent(lent, [&](const std::atomic<int>* busy) {
+              Matrix lu = copy_of(s.a);
+              LuResult r;
+              r.iord.assign(static_cast<size_t>(s.n), kUnsetOrder);
+              r.outcome = LUDECOMP_BLOCKED(lu, s.n, half_band, r.iord.data(), {threads, isa, busy});
+              const double outside = s.a.order() > s.n ? s.a(s.n + 1, s.n + 1) : 0.0;
+              take_rows(lu, s.n, r, &outside);
+              return r;
+            });
           }};
 }
 
 // The blocked scheme itself with block sizes of its own and a team of `threads` whatever the
 // size of the system, so that block, panel and tile edges fall inside small matrices.
 inline LuKernel scheme_kernel(Isa isa, int threads, int32_t half_band, const blocked::Shape& shape,
-                              const std::string& shape_name) {
-  LuKernel k = blocked_kernel(isa, threads, half_band);
+                              const std::string& shape_name, bool lent = false) {
+  LuKernel k = blocked_kernel(isa, threads, half_band, lent);
   k.name += " " + shape_name;
   k.run = [=](const System& s) {
-    Matrix lu = copy_of(s.a);
-    LuResult r;
-    r.iord.assign(static_cast<size_t>(s.n), kUnsetOrder);
-    blocked::Team team(threads);
-    r.outcome = blocked::factor_blocked(lu.row(1), lu.order(), s.n, half_band, r.iord.data(),
-                                        blocked::kernels_for(isa), team, shape);
-    const double outside = s.a.order() > s.n ? s.a(s.n + 1, s.n + 1) : 0.0;
-    take_rows(lu, s.n, r, &outside);
-    return r;
+    return with_threads_lent(lent, [&](const std::atomic<int>* busy) {
+      Matrix lu = copy_of(s.a);
+      LuResult r;
+      r.iord.assign(static_cast<size_t>(s.n), kUnsetOrder);
+      blocked::Team team(threads, busy);
+      r.outcome = blocked::factor_blocked(lu.row(1), lu.order(), s.n, half_band, r.iord.data(),
+                                          blocked::kernels_for(isa), team, shape);
+      const double outside = s.a.order() > s.n ? s.a(s.n + 1, s.n + 1) : 0.0;
+      take_rows(lu, s.n, r, &outside);
+      return r;
+    });
   };
   return k;
 }
@@ -190,50 +219,54 @@ inline LuKernel band_kernel(int32_t b) {
 // factor_system on the upper triangle of a symmetric system (the entries below the diagonal
 // must mirror those above), as generation hands it over, into a dense matrix of the order of
 // the entries (all +0.0; the band path must leave it so).
-inline LuKernel system_kernel(FactorOptions::Path path, int threads) {
+inline LuKernel system_kernel(FactorOptions::Path path, int threads, bool lent = false) {
   const char* p = path == FactorOptions::Path::Auto       ? "auto"
                   : path == FactorOptions::Path::Band     ? "band"
                   : path == FactorOptions::Path::WideBand ? "wide band"
                                                           : "dense";
-  return {std::string("factor_system ") + p + " threads " + std::to_string(threads), false, false,
-          [=](const System& s) {
-            UpperRows U;
-            for (int32_t i = 1; i <= s.n; ++i) {
-              for (int32_t j = i; j <= s.n; ++j)
-                if (lu_bits(s.a(i, j)) != 0) U.add(j, s.a(i, j));
-              U.end_row();
-            }
-            Matrix lu;
-            lu.allocate(s.a.order());
-            LuResult r;
-            r.iord.assign(static_cast<size_t>(s.n), kUnsetOrder);
-            Factorization F;
-            FactorOptions opt;
-            opt.threads = threads;
-            opt.path = path;
-            r.outcome = factor_system(U, lu, r.iord.data(), F, opt);
-            const double zero = 0.0;
-            if (F.kernel == Kernel::Band || F.kernel == Kernel::WideBand) {
-              take_rows(lu, 0, r, &zero);  // not a byte of the dense matrix
-              if (!r.outside.empty()) r.outside += " (band path)";
-            } else {
-              take_rows(lu, s.n, r, &zero);
-            }
-            // The rows are the matrix file's, read after a complete factorization only.
-            if (r.outcome.stop != FactorOutcome::Stop::Complete) return r;
-            std::vector<double> buf(static_cast<size_t>(s.n));
-            r.rows.resize(static_cast<size_t>(s.n) * s.n);
-            for (int32_t q = 1; q <= s.n; ++q)
-              std::memcpy(&r.rows[static_cast<size_t>(q - 1) * s.n], F.row(q, buf.data()),
-                          sizeof(double) * s.n);
-            return r;
+  return {std::string("factor_system ") + p + " threads " + std::to_string(threads) +
+              (lent ? " lent" : ""),
+          false, false, [=](const System& s) {
+            return with_threads_lent(lent, [&](const std::atomic<int>* busy) {
+              UpperRows U;
+              for (int32_t i = 1; i <= s.n; ++i) {
+                for (int32_t j = i; j <= s.n; ++j)
+                  if (lu_bits(s.a(i, j)) != 0) U.add(j, s.a(i, j));
+                U.end_row();
+              }
+              Matrix lu;
+              lu.allocate(s.a.order());
+              LuResult r;
+              r.iord.assign(static_cast<size_t>(s.n), kUnsetOrder);
+              Factorization F;
+              FactorOptions opt;
+              opt.threads = threads;
+              opt.path = path;
+              opt.busy = busy;
+              r.outcome = factor_system(U, lu, r.iord.data(), F, opt);
+              const double zero = 0.0;
+              if (F.kernel == Kernel::Band || F.kernel == Kernel::WideBand) {
+                take_rows(lu, 0, r, &zero);  // not a byte of the dense matrix
+                if (!r.outside.empty()) r.outside += " (band path)";
+              } else {
+                take_rows(lu, s.n, r, &zero);
+              }
+              // The rows are the matrix file's, read after a complete factorization only.
+              if (r.outcome.stop != FactorOutcome::Stop::Complete) return r;
+              std::vector<double> buf(static_cast<size_t>(s.n));
+              r.rows.resize(static_cast<size_t>(s.n) * s.n);
+              for (int32_t q = 1; q <= s.n; ++q)
+                std::memcpy(&r.rows[static_cast<size_t>(q - 1) * s.n], F.row(q, buf.data()),
+                            sizeof(double) * s.n);
+              return r;
+            });
           }};
 }
 
 // The kernels for one system: each blocked path with every variant at 1 and at `threads`
 // threads (with the default block sizes, and up to kSmallBlocksUpTo equations with `shape`,
-// which on a larger system only takes time), the band kernel, and where the system is
-// symmetric each path of factor_system.
+// which on a larger system only takes time; there the threads are lent all the time), the
+// band kernel, and where the system is symmetric each path of factor_system.
 inline constexpr int32_t kSmallBlocksUpTo = 160;
 struct KernelChoice {
   int32_t n;
@@ -249,7 +282,7 @@ inline std::vector<LuKernel> every_kernel(const KernelChoice& c) {
     for (int t : {1, c.threads}) {
       k.push_back(blocked_kernel(isa, t, c.half_band));
       if (c.n <= kSmallBlocksUpTo)
-        k.push_back(scheme_kernel(isa, t, c.half_band, c.shape, "small blocks"));
+        k.push_back(scheme_kernel(isa, t, c.half_band, c.shape, "small blocks", t > 1));
       if (t > 1) k.push_back(scheme_kernel(isa, t, c.half_band, {}, "default blocks"));
     }
   k.push_back(band_kernel(c.band));
@@ -258,7 +291,7 @@ inline std::vector<LuKernel> every_kernel(const KernelChoice& c) {
     k.push_back(system_kernel(Path::Auto, c.threads));
     k.push_back(system_kernel(Path::Band, 1));
     k.push_back(system_kernel(Path::WideBand, 1));
-    k.push_back(system_kernel(Path::WideBand, c.threads));
+    k.push_back(system_kernel(Path::WideBand, c.threads, true));
     k.push_back(system_kernel(Path::Dense, 1));
     k.push_back(system_kernel(Path::Dense, c.threads));
   }
