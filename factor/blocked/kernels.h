@@ -23,8 +23,7 @@ struct Kernels {
   int mr, nr;  // register tile of the matrix product: mr rows by nr columns
   // The product's blocking inside `gemm` (results do not depend on it): runs of at most `depth`
   // steps of m, blocks of at most `columns` columns of B, and panels of A copied once they
-  // serve more than `packed_from` columns (where more than one panel does, eight of them at a
-  // time, each tile of B going down all eight).
+  // serve more than `packed_from` columns.
   int depth, columns, packed_from;
 
   // Packs the k x ncols block B (rows of stride ldb) for `gemm`: tiles of nr columns one after
@@ -32,8 +31,8 @@ struct Kernels {
   // k * roundup(ncols, nr) values.
   void (*pack_b)(int k, int ncols, const double* b, int64_t ldb, double* bp);
   // C(i,j) += A(i,m) * B(m,j) for m = 0..k-1 in this order, i < m_rows, j < ncols; A row i at
-  // a + i*lda, C row i at c + i*ldc, B packed by pack_b. Needs no memory beyond panels of A
-  // on the stack (at most 8 x mr x depth values: 128 KB for the widest tile).
+  // a + i*lda, C row i at c + i*ldc, B packed by pack_b. Needs no memory beyond a panel of A
+  // on the stack (mr x depth values).
   void (*gemm)(int m_rows, int ncols, int k, const double* a, int64_t lda, const double* bp,
                double* c, int64_t ldc);
   // y[j] += x * u[j], j < n.

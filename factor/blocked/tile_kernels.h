@@ -35,11 +35,6 @@ struct TileKernels {
   // same cache sets, and the copy costs little against the tiles that read it. A narrower
   // product reads A where it stands.
   static constexpr int kPackColumns = 4 * NR;
-  // A wide product packs kPanels panels of A at once (48 to 64 rows by kDepth steps of m: 96 to
-  // 128 KB, which stay in L2) and runs each tile of B (kDepth x NR values, in L1) down all of
-  // them before the next: the values streamed from L2 for a tile are then the panel's MR
-  // per m, and no tile of B has to come from L3 again for every panel.
-  static constexpr int kPanels = 8;
 
   // One tile of R rows (R = MR but at the last rows of C): C(R x NR) += A(R x k) * Bp(k x NR),
   // A packed (kPacked: MR values per m) or in place (row i at a + i*lda). The tile stays in
@@ -130,53 +125,6 @@ struct TileKernels {
     }
   }
 
-  // One tile of `rows` < MR rows (R or fewer) of a packed panel.
-  template <int R>
-  static void last_tile(int rows, int cols, int kc, const double* pa, const double* bt, double* c,
-                        int64_t ldc) {
-    if constexpr (R > 0) {
-      if (rows == R) {
-        if (cols == NR) {
-          tile<true, R>(kc, pa, 0, bt, c, ldc);
-        } else {
-          edge_tile<true, R>(cols, kc, pa, 0, bt, c, ldc);
-        }
-      } else {
-        last_tile<R - 1>(rows, cols, kc, pa, bt, c, ldc);
-      }
-    }
-  }
-
-  // Rows [0, m_rows) of C by blocks of kPanels packed panels, each tile of B (nc columns of the
-  // block bb, tiles `stride` apart) going down every panel of a block.
-  static void down_panels(int m_rows, int nc, int kc, const double* a, int64_t lda,
-                          const double* bb, int64_t stride, double* c, int64_t ldc) {
-    alignas(64) double block[kPanels * MR * kDepth];
-    for (int i0 = 0; i0 < m_rows; i0 += kPanels * MR) {
-      const int rows = std::min(kPanels * MR, m_rows - i0);
-      const int panels = (rows + MR - 1) / MR;
-      for (int q = 0; q < panels; ++q)
-        pack_panel(std::min(MR, rows - q * MR), kc, a + static_cast<int64_t>(i0 + q * MR) * lda,
-                   lda, block + q * MR * kc);
-      const double* bt = bb;
-      for (int j0 = 0; j0 < nc; j0 += NR, bt += stride) {
-        const int cols = std::min(NR, nc - j0);
-        for (int q = 0; q < panels; ++q) {
-          const int r = std::min(MR, rows - q * MR);
-          const double* pa = block + q * MR * kc;
-          double* ct = c + static_cast<int64_t>(i0 + q * MR) * ldc + j0;
-          if (r < MR) {
-            last_tile<MR - 1>(r, cols, kc, pa, bt, ct, ldc);
-          } else if (cols == NR) {
-            tile<true>(kc, pa, 0, bt, ct, ldc);
-          } else {
-            edge_tile<true, MR>(cols, kc, pa, 0, bt, ct, ldc);
-          }
-        }
-      }
-    }
-  }
-
   static void pack_b(int k, int ncols, const double* b, int64_t ldb, double* bp) {
     for (int j0 = 0; j0 < ncols; j0 += NR) {
       const int w = std::min(NR, ncols - j0);
@@ -209,10 +157,6 @@ struct TileKernels {
         const int nc = std::min(kBlockColumns, ncols - j0);
         const double* bb =
             bp + static_cast<int64_t>(j0) / NR * stride + static_cast<int64_t>(p0) * NR;
-        if (nc > kPackColumns && m_rows > MR) {
-          down_panels(m_rows, nc, kc, a + p0, lda, bb, stride, c + j0, ldc);
-          continue;
-        }
         for (int i0 = 0; i0 < m_rows; i0 += MR) {
           const int rows = std::min(MR, m_rows - i0);
           const double* ai = a + i0 * lda + p0;
