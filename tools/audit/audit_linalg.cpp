@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "recio/fatal.h"
-#include "tools/audit/audit_spectrum.h"
+#include "tools/audit/audit_eigensolver.h"
 #include "tools/audit/eigen_view.h"
 
 namespace drav::audit {

@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "tools/audit/audit_classify.h"
+#include "tools/audit/audit_eigensolver.h"
 #include "tools/audit/audit_modes.h"
 #include "tools/audit/audit_parts.h"
-#include "tools/audit/audit_spectrum.h"
 
 namespace drav::audit {
 
