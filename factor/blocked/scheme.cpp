@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "factor/blocked/elimination.h"
+#include "recio/os_memory.h"
 
 namespace drav::blocked {
 
@@ -76,6 +77,9 @@ bool Elimination::allocate() {
       !bp_.allocate(static_cast<int64_t>(kc_) * nbr) || !up_.allocate((above + kc_) * nbr) ||
       !x_.allocate(xld_ * ib_) || !y_.allocate(xld_ * ib_))
     return false;
+  // Every product of the factorization stores into the running sums.
+  for (ZArray<double>& s : s_)
+    recio::os::prefer_large_pages(s.data(), sizeof(double) * static_cast<size_t>(s.size()));
   try {
     pack_.resize(static_cast<size_t>(team_.size()));
     slots_.resize(static_cast<size_t>(team_.size()));

@@ -1,0 +1,29 @@
+// The memory seam (os_memory.h).
+#include "recio/os_memory.h"
+
+#include <cstdint>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+namespace drav::recio::os {
+
+void prefer_large_pages([[maybe_unused]] void* p, [[maybe_unused]] size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  // Below a few large pages the faults saved are too few to matter.
+  constexpr size_t kLeast = size_t{8} << 20;
+  if (p == nullptr || bytes < kLeast) return;
+  const long page = sysconf(_SC_PAGESIZE);
+  if (page <= 0) return;
+  const uintptr_t mask = static_cast<uintptr_t>(page) - 1;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + mask) & ~mask;
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~mask;
+  // Only the whole pages inside the range: the pages at its ends may hold other data. A system
+  // without large pages for processes (or with them switched off) refuses, and nothing changes.
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
+}  // namespace drav::recio::os
