@@ -24,6 +24,7 @@
 #include "factor/reference/ludecomp.h"
 #include "params/compar.h"
 #include "params/work.h"
+#include "recio/os_memory.h"
 #include "recio/textio.h"
 #include "tools/audit/audit_model.h"
 #include "tools/mkmodel/model_desc.h"
@@ -95,8 +96,13 @@ int32_t true_band(const drav::Matrix& a) {
   return b;
 }
 
+// A copy of `from` on memory taken as the program takes it for the dense matrix (large pages
+// where the system has them).
 void copy(const drav::Matrix& from, drav::Matrix& to) {
   to.allocate(from.order());
+  if (to.order() > 0)
+    drav::recio::os::prefer_large_pages(
+        to.row(1), sizeof(double) * static_cast<size_t>(to.order()) * to.order());
   for (int32_t i = 1; i <= from.order(); ++i)
     std::memcpy(to.row(i), from.row(i), sizeof(double) * static_cast<size_t>(from.order()));
 }
@@ -195,86 +201,93 @@ void run_case(const Case& cs, const Options& opt, double& literal_per_n3) {
 
   // Bands wide enough are factored on band storage of their own, as the program does.
   const bool wide = band < n && drav::wide_band_pays(n, band);
+  const bool banded = !cs.random_numbers;
   drav::Matrix first;
   std::vector<int32_t> iord_first;
   bool exact = true;
-  for (int t = 1; t <= 2; ++t) {
-    std::vector<double> times;
-    for (int rep = 0; rep < opt.reps; ++rep) {
-      drav::Matrix lu;
-      std::vector<int32_t> iord(static_cast<size_t>(n));
-      drav::FactorOutcome out;
-      if (wide) {
-        // A band on storage of its own, filled before the clock starts, as the program does.
-        drav::WideBand w;
-        w.allocate(n, band, drav::wide_band_pads({t, opt.isa}));
-        for (int32_t i = 1; i <= n; ++i)
-          for (int32_t j = std::max(1, i - band + 1); j <= std::min(n, i + band - 1); ++j)
-            w.set(i, j, entry(i, j));
-        times.push_back(seconds([&] {
-          out = drav::LUDECOMP_WIDE_BAND(w, iord.data(), {t, opt.isa});
-        }));
-        lu.allocate(n);
-        if (out.stop == drav::FactorOutcome::Stop::Complete)
-          for (int32_t p = 1; p <= n; ++p) w.row(p, lu.row(p));
-      } else {
-        copy(entry, lu);
-        times.push_back(seconds([&] {
-          out = drav::LUDECOMP_BLOCKED(lu, n, band, iord.data(), {t, opt.isa});
-        }));
-      }
-      exact = exact && out.stop == drav::FactorOutcome::Stop::Complete;
-      if (r.literal_measured) {
-        exact = exact && same(lu, lit) && iord == iord_lit;
-      } else if (first.allocated()) {
-        exact = exact && same(lu, first) && iord == iord_first;
-      } else {
-        copy(lu, first);
-        iord_first = iord;
-      }
+  auto check = [&](const drav::Matrix& lu, const std::vector<int32_t>& iord) {
+    if (r.literal_measured) {
+      exact = exact && same(lu, lit) && iord == iord_lit;
+    } else if (first.allocated()) {
+      exact = exact && same(lu, first) && iord == iord_first;
+    } else {
+      copy(lu, first);
+      iord_first = iord;
     }
-    r.blocked[t - 1] = median(times);
-  }
-
+  };
+  // The blocked kernel on its storage filled before the clock starts.
+  auto blocked = [&](int t) {
+    drav::Matrix lu;
+    std::vector<int32_t> iord(static_cast<size_t>(n));
+    drav::FactorOutcome out;
+    double s = 0;
+    if (wide) {
+      drav::WideBand w;
+      w.allocate(n, band, drav::wide_band_pads({t, opt.isa}));
+      for (int32_t i = 1; i <= n; ++i)
+        for (int32_t j = std::max(1, i - band + 1); j <= std::min(n, i + band - 1); ++j)
+          w.set(i, j, entry(i, j));
+      s = seconds([&] { out = drav::LUDECOMP_WIDE_BAND(w, iord.data(), {t, opt.isa}); });
+      lu.allocate(n);
+      if (out.stop == drav::FactorOutcome::Stop::Complete)
+        for (int32_t p = 1; p <= n; ++p) w.row(p, lu.row(p));
+    } else {
+      copy(entry, lu);
+      s = seconds([&] { out = drav::LUDECOMP_BLOCKED(lu, n, band, iord.data(), {t, opt.isa}); });
+    }
+    exact = exact && out.stop == drav::FactorOutcome::Stop::Complete;
+    check(lu, iord);
+    return s;
+  };
   // The program's choice of kernel from the entries, filling its storage included.
   const drav::UpperRows up = upper(entry);
-  const drav::Matrix& reference = r.literal_measured ? lit : first;
-  for (int t = 1; t <= 2; ++t) {
-    std::vector<double> times;
-    for (int rep = 0; rep < opt.reps; ++rep) {
-      drav::Matrix lu;
-      lu.allocate(n);
-      std::vector<int32_t> iord(static_cast<size_t>(n));
-      drav::Factorization f;
-      drav::FactorOptions fo;
-      fo.threads = t;
-      drav::FactorOutcome out;
-      times.push_back(seconds([&] { out = drav::factor_system(up, lu, iord.data(), f, fo); }));
-      r.kernel = f.kernel;
-      exact = exact && out.stop == drav::FactorOutcome::Stop::Complete && same(f, reference) &&
-              iord == (r.literal_measured ? iord_lit : iord_first);
+  auto chosen = [&](int t) {
+    drav::Matrix lu;
+    lu.allocate(n);
+    std::vector<int32_t> iord(static_cast<size_t>(n));
+    drav::Factorization f;
+    drav::FactorOptions fo;
+    fo.threads = t;
+    drav::FactorOutcome out;
+    const double s = seconds([&] { out = drav::factor_system(up, lu, iord.data(), f, fo); });
+    r.kernel = f.kernel;
+    exact = exact && out.stop == drav::FactorOutcome::Stop::Complete &&
+            same(f, r.literal_measured ? lit : first) &&
+            iord == (r.literal_measured ? iord_lit : iord_first);
+    return s;
+  };
+  // LAPACK works on columns: the transpose of the rows (the same matrix, it is symmetric). On
+  // a band, dgbtrf on band storage of the same entries, kl = ku = the half band less one.
+  drav::bench::Columns dense = drav::bench::dense_columns(n);
+  for (int32_t i = 1; i <= n; ++i)
+    for (int32_t j = 1; j <= n; ++j) dense.at(i, j) = entry(i, j);
+  drav::bench::Columns ab;
+  if (banded) {
+    ab = drav::bench::band_columns(n, band);
+    for (int32_t j = 1; j <= n; ++j)
+      for (int32_t i = std::max(1, j - band + 1); i <= std::min(n, j + band - 1); ++i)
+        ab.at(i, j) = entry(i, j);
+  }
+
+  // Each repetition times every variant once, in turn: a machine whose speed drifts (other
+  // work, the clock) then weighs on all of them alike, and the ratios are taken in one run.
+  std::vector<double> times[4][2];
+  for (int rep = 0; rep < opt.reps; ++rep)
+    for (int t = 1; t <= 2; ++t) {
+      times[0][t - 1].push_back(blocked(t));
+      times[1][t - 1].push_back(chosen(t));
+      times[2][t - 1].push_back(drav::bench::lapack_seconds(dense, t));
+      if (banded) times[3][t - 1].push_back(drav::bench::lapack_seconds(ab, t));
     }
-    r.chosen[t - 1] = median(times);
+  for (int t = 0; t < 2; ++t) {
+    r.blocked[t] = median(times[0][t]);
+    r.chosen[t] = median(times[1][t]);
+    r.dgetrf[t] = median(times[2][t]);
+    if (banded) r.dgbtrf[t] = median(times[3][t]);
   }
   first.release();
   lit.release();
   r.exact = !exact ? "no" : r.literal_measured ? "same-as-literal" : "same-for-1-and-2-threads";
-
-  // LAPACK works on columns: the transpose of the rows (the same matrix, it is symmetric). On
-  // a band, dgbtrf on band storage of the same entries, kl = ku = the half band less one.
-  const bool banded = !cs.random_numbers;
-  drav::bench::Columns dense = drav::bench::dense_columns(n);
-  for (int32_t i = 1; i <= n; ++i)
-    for (int32_t j = 1; j <= n; ++j) dense.at(i, j) = entry(i, j);
-  for (int t = 1; t <= 2; ++t) r.dgetrf[t - 1] = drav::bench::lapack_median(dense, t, opt.reps);
-  dense = {};
-  if (banded) {
-    drav::bench::Columns ab = drav::bench::band_columns(n, band);
-    for (int32_t j = 1; j <= n; ++j)
-      for (int32_t i = std::max(1, j - band + 1); i <= std::min(n, j + band - 1); ++i)
-        ab.at(i, j) = entry(i, j);
-    for (int t = 1; t <= 2; ++t) r.dgbtrf[t - 1] = drav::bench::lapack_median(ab, t, opt.reps);
-  }
 
   std::printf(
       "case=%s n=%d half_band=%d literal_s=%.3f literal=%s blocked_1t_s=%.4f blocked_2t_s=%.4f "
