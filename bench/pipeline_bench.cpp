@@ -6,7 +6,9 @@
 // its zero pages are holes). For the dense and the wide-band models also the factorization
 // a user could have from a library on the same matrix (OpenBLAS dgetrf at 2 threads on the
 // dense matrix; dgbtrf on band storage, the better of 1 and 2 threads), and the run against
-// that factorization plus the floor. Times are medians. Run by bench/run.sh; see the README.
+// that factorization plus the floor. Times are medians of repetitions that each run the
+// program, write the floor and factor with the library, in turn. Run by bench/run.sh; see the
+// README.
 //
 //   drav_pipeline_bench DRAV_EXE [--quick] [--reps R] [--literal-max N] [--only NAME]
 //
@@ -179,26 +181,42 @@ void load(const fs::path& dir, Loaded& m) {
   fs::current_path(old);
 }
 
-// Seconds of the library factorization of the matrix of U (medians of reps); negative where
-// there is none (no yardstick for the model, or built without OpenBLAS).
-double library_seconds(Library library, const drav::UpperRows& U, int reps) {
+// The library yardstick of a model: its matrix in LAPACK's storage (dense, or the band of its
+// half band), built once from the entries of U.
+struct Yardstick {
+  Library library = Library::None;
 #ifdef DRAV_BENCH_LAPACK
-  if (library == Library::None) return -1;
-  const int n = U.n;
-  drav::bench::Columns m = library == Library::Dense ? drav::bench::dense_columns(n)
-                                                     : drav::bench::band_columns(n, U.half_band());
-  for (int32_t I = 1; I <= n; ++I)
-    for (int64_t e = U.row_begin(I); e < U.row_end(I); ++e) {
-      const int32_t J = U.col[static_cast<size_t>(e)];
-      m.at(I, J) = m.at(J, I) = U.val[static_cast<size_t>(e)];
-    }
-  if (library == Library::Dense) return drav::bench::lapack_median(m, 2, reps);
-  return std::min(drav::bench::lapack_median(m, 1, reps), drav::bench::lapack_median(m, 2, reps));
-#else
-  (void)library, (void)U, (void)reps;
-  return -1;
+  drav::bench::Columns m;
 #endif
-}
+
+  Yardstick(Library lib, const drav::UpperRows& U) : library(lib) {
+#ifdef DRAV_BENCH_LAPACK
+    if (library == Library::None) return;
+    const int n = U.n;
+    m = library == Library::Dense ? drav::bench::dense_columns(n)
+                                  : drav::bench::band_columns(n, U.half_band());
+    for (int32_t I = 1; I <= n; ++I)
+      for (int64_t e = U.row_begin(I); e < U.row_end(I); ++e) {
+        const int32_t J = U.col[static_cast<size_t>(e)];
+        m.at(I, J) = m.at(J, I) = U.val[static_cast<size_t>(e)];
+      }
+#else
+    library = Library::None;
+#endif
+  }
+
+  // Seconds of one library factorization (dgetrf at 2 threads; dgbtrf, the better of 1 and 2
+  // threads); negative where there is none (no yardstick for the model, or built without
+  // OpenBLAS).
+  double once() const {
+#ifdef DRAV_BENCH_LAPACK
+    if (library == Library::Dense) return drav::bench::lapack_seconds(m, 2);
+    if (library == Library::Band)
+      return std::min(drav::bench::lapack_seconds(m, 1), drav::bench::lapack_seconds(m, 2));
+#endif
+    return -1;
+  }
+};
 
 }  // namespace
 
@@ -264,34 +282,37 @@ int main(int argc, char** argv) {
     drav::tools::write_model_dir(files, dir.string());
     const int n = files.NEQ;
 
-    // Whole runs; the first also leaves the output sizes for the floor.
-    std::vector<double> run_s, floor_s, run_cpu, floor_cpu;
-    long peak_kb = 0;
-    const int r = n >= 4000 && cs.shuffle ? 1 : reps;
-    for (int i = 0; i < r; ++i) {
-      const Run w = runner.run(dir);
-      run_s.push_back(w.seconds);
-      run_cpu.push_back(w.cpu);
-      peak_kb = std::max(peak_kb, w.peak_kb);
-    }
-    struct stat aa {};
-    stat((dir / "AA0.UNF").c_str(), &aa);
-    std::vector<uintmax_t> sizes;
-    for (const char* f : {"AA0.UNF", "rig-case1.dat", "order.dat", "drav0.dat"})
-      sizes.push_back(fs::file_size(dir / f));
-    for (int i = 0; i < std::max(reps, 3); ++i) {
-      const Run f = write_floor(dir, sizes);
-      floor_s.push_back(f.seconds);
-      floor_cpu.push_back(f.cpu);
-    }
-
-    // The factorizations in this process, on the matrix the run generates.
+    // The model as the program loads it, its matrix, and the library's copy of it.
     Loaded m;
     load(dir, m);
     drav::Matrix probe;
     probe.allocate(n);
     const drav::UpperRows U = drav::generate_upper(m.c, m.W, probe);
     probe.release();
+    const Yardstick yardstick(cs.library, U);
+
+    // Each repetition a whole run, the floor (the sizes of the run's output files) and the
+    // library factorization, in turn: a machine whose speed drifts weighs on all of them alike.
+    std::vector<double> run_s, floor_s, run_cpu, floor_cpu, lib_s;
+    long peak_kb = 0;
+    struct stat aa {};
+    const int r = std::max(reps, 1);
+    for (int i = 0; i < r; ++i) {
+      const Run w = runner.run(dir);
+      run_s.push_back(w.seconds);
+      run_cpu.push_back(w.cpu);
+      peak_kb = std::max(peak_kb, w.peak_kb);
+      stat((dir / "AA0.UNF").c_str(), &aa);
+      std::vector<uintmax_t> sizes;
+      for (const char* f : {"AA0.UNF", "rig-case1.dat", "order.dat", "drav0.dat"})
+        sizes.push_back(fs::file_size(dir / f));
+      const Run f = write_floor(dir, sizes);
+      floor_s.push_back(f.seconds);
+      floor_cpu.push_back(f.cpu);
+      lib_s.push_back(yardstick.once());
+    }
+
+    // The factorizations in this process, on the matrix the run generates.
     std::vector<int32_t> iord(static_cast<size_t>(n));
     std::vector<double> ours_s;
     for (int i = 0; i < r; ++i) {
@@ -327,18 +348,18 @@ int main(int argc, char** argv) {
     const double run = median(run_s), floor = median(floor_s);
     const double peak_mb = peak_kb / 1024.0;
     const double rcpu = median(run_cpu), fcpu = median(floor_cpu);
-    const double lib = library_seconds(cs.library, U, r);
-    std::string lib_s = "-", lib_ratio = "-";
+    const double lib = median(lib_s);
+    std::string lib_text = "-", lib_ratio = "-";
     if (lib >= 0) {
       std::snprintf(buf, sizeof buf, "%.3f", lib);
-      lib_s = buf;
+      lib_text = buf;
       std::snprintf(buf, sizeof buf, "%.2f", run / (lib + floor));
       lib_ratio = buf;
     }
     std::printf(
         "%-18s %5d %4d %9s %8.3f %7s %7.3f %7.3f %9.2f %13s %7.3f %7.3f %9.2f %7.1f %8.1f%% %7.1f "
         "%7.1f\n",
-        cs.name.c_str(), n, U.half_band(), literal.c_str(), median(ours_s), lib_s.c_str(), run,
+        cs.name.c_str(), n, U.half_band(), literal.c_str(), median(ours_s), lib_text.c_str(), run,
         floor, run / floor, lib_ratio.c_str(), rcpu, fcpu, rcpu / fcpu, peak_mb,
         100.0 * peak_kb * 1024.0 / (8.0 * n * n), aa.st_size / 1e6, aa.st_blocks * 512 / 1e6);
     std::fflush(stdout);
