@@ -4,7 +4,6 @@
 
 #include "factor/blocked_lu.h"
 #include "factor/reference/ludecomp.h"
-#include "recio/os_memory.h"
 
 namespace drav {
 
@@ -80,7 +79,7 @@ FactorOutcome factor_system(const UpperRows& A, Matrix& LU, int32_t* IORD, Facto
   F.entry_.allocate(0, 1);
   F.wide_.allocate(0, 1, {});
   // The matrix is first written here: large pages, where the system has them, before that.
-  if (N > 0) recio::os::prefer_large_pages(LU.row(1), sizeof(double) * size_t(N) * size_t(N));
+  LU.prefer_large_pages();
   A.scatter(LU);
   // The dense matrix as a whole: a band the storage of its own could not take is not one here.
   F.outcome = LUDECOMP_BLOCKED(LU, N, N, IORD, blocked);

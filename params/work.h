@@ -26,6 +26,8 @@ class Matrix {
   }
   bool allocated() const { return a_.allocated(); }
   int32_t order() const { return n_; }
+  // See ZArray::prefer_large_pages.
+  void prefer_large_pages() noexcept { a_.prefer_large_pages(); }
 
   double& operator()(int32_t i, int32_t j) { return a_[index(i, j)]; }
   double operator()(int32_t i, int32_t j) const { return a_[index(i, j)]; }

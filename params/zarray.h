@@ -13,6 +13,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "recio/os_memory.h"
+
 namespace drav {
 
 template <class T>
@@ -62,6 +64,10 @@ class ZArray {
     p_ = nullptr;
     n_ = 0;
   }
+
+  // Asks for large pages under the whole array where the system has them; before the first
+  // write, as only then does the advice change how the pages are taken.
+  void prefer_large_pages() noexcept { recio::os::prefer_large_pages(p_, sizeof(T) * n_); }
 
   bool allocated() const { return p_ != nullptr; }
   int64_t size() const { return n_; }

@@ -24,7 +24,6 @@
 #include "factor/reference/ludecomp.h"
 #include "params/compar.h"
 #include "params/work.h"
-#include "recio/os_memory.h"
 #include "recio/textio.h"
 #include "tools/audit/audit_model.h"
 #include "tools/mkmodel/model_desc.h"
@@ -100,9 +99,7 @@ int32_t true_band(const drav::Matrix& a) {
 // where the system has them).
 void copy(const drav::Matrix& from, drav::Matrix& to) {
   to.allocate(from.order());
-  if (to.order() > 0)
-    drav::recio::os::prefer_large_pages(
-        to.row(1), sizeof(double) * static_cast<size_t>(to.order()) * to.order());
+  to.prefer_large_pages();
   for (int32_t i = 1; i <= from.order(); ++i)
     std::memcpy(to.row(i), from.row(i), sizeof(double) * static_cast<size_t>(from.order()));
 }

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "factor/blocked/elimination.h"
-#include "recio/os_memory.h"
 
 namespace drav::blocked {
 
@@ -78,8 +77,7 @@ bool Elimination::allocate() {
       !x_.allocate(xld_ * ib_) || !y_.allocate(xld_ * ib_))
     return false;
   // Every product of the factorization stores into the running sums.
-  for (ZArray<double>& s : s_)
-    recio::os::prefer_large_pages(s.data(), sizeof(double) * static_cast<size_t>(s.size()));
+  for (ZArray<double>& s : s_) s.prefer_large_pages();
   try {
     pack_.resize(static_cast<size_t>(team_.size()));
     slots_.resize(static_cast<size_t>(team_.size()));
