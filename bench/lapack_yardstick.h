@@ -78,12 +78,4 @@ inline double lapack_seconds(const Columns& m, int threads) {
   return s;
 }
 
-// The median of `reps` factorizations of `m` with `threads` threads.
-inline double lapack_median(const Columns& m, int threads, int reps) {
-  std::vector<double> t;
-  for (int r = 0; r < std::max(reps, 1); ++r) t.push_back(lapack_seconds(m, threads));
-  std::sort(t.begin(), t.end());
-  return t[t.size() / 2];
-}
-
 }  // namespace drav::bench
