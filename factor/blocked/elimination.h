@@ -69,19 +69,36 @@ struct Run {
 };
 
 // The terms of the steps [m0, m1) for a block's columns, as tasks: slices of columns for the
-// rows [m0, m1) of U (each a chain of triangles and products down those rows), then, once every
-// slice is done, chunks of the rows [m1, zero_end) (each given the terms). With `zero` each
-// task starts its rows of the sums at +0.0 first. The rows are taken in `order`.
+// rows [m0, m1) of U (each a chain of triangles and products down those rows), then chunks of
+// the rows [m1, zero_end) (each given the terms). The slices fall into groups of columns; a
+// group's chunks are taken once all its slices are done, so that a member that has finished
+// its slice goes on below it rather than waiting for the others. With `zero` each task starts
+// its rows of the sums at +0.0 first. The rows are taken in `order`.
 struct Tasks {
   Block* block = nullptr;
   const int32_t* order = nullptr;
   bool zero = true;
   int m0 = 0, m1 = 0, zero_end = 0;
   int slice_cols = 0, slices = 0, chunk_rows = 0, chunks = 0;
+  int group_slices = 1, groups = 1;  // slices per group (the last group takes the rest)
   std::vector<Run>* runs = nullptr;
-  std::atomic<int> next_slice{0}, slices_done{0}, next_chunk{0};
+  std::atomic<int> next_slice{0};
+  // Per group: slices done, and the next chunk to take.
+  std::vector<std::atomic<int>> slices_done, next_chunk;
   std::atomic<bool> abandoned{false};
   Waiter slices_finished;
+
+  // The slices of group g, and its columns (the last group reaches the block's end).
+  int slices_of(int g) const {
+    return std::max(0, std::min(slices, (g + 1) * group_slices) - g * group_slices);
+  }
+  // Group g has chunks not yet taken; all its slices are done.
+  bool chunks_left(int g) const { return next_chunk[static_cast<size_t>(g)].load() < chunks; }
+  bool ready(int g) const { return slices_done[static_cast<size_t>(g)].load() >= slices_of(g); }
+  Range columns_of(int g) const {
+    const int c0 = block->k0 + g * group_slices * slice_cols;
+    return {c0, g == groups - 1 ? block->k1 : std::min(block->k1, c0 + group_slices * slice_cols)};
+  }
 };
 
 // Room of one member to gather rows that are not part of a strided matrix (a band's rows away
@@ -164,6 +181,14 @@ class Elimination {
   // ---- lookahead.cpp ----
   void prepare(Tasks& w, Block& B, int m0, int m1, const int32_t* order, bool zero);
   void run_tasks(Tasks& w, int member);
+  // A chunk taken: its group and index; group -1 when there is none to take now, `wait` when
+  // some are left whose slices are not done.
+  struct Take {
+    int group = -1, chunk = 0;
+    bool wait = false;
+  };
+  Take next_chunk(Tasks& w, int from);
+  void run_chunk(Tasks& w, int g, int chunk, Gather& gather);
 
   // ---- panel.cpp ----
   bool factor_block(Block& B, int most);

@@ -27,6 +27,46 @@ void Elimination::prepare(Tasks& w, Block& B, int m0, int m1, const int32_t* ord
   w.slices = w.m0 < w.m1 ? (ncols + w.slice_cols - 1) / w.slice_cols : 0;
   w.chunk_rows = round_up(chunk_rows_, k_.mr);
   w.chunks = (w.zero_end - w.m1 + w.chunk_rows - 1) / w.chunk_rows;
+  // On the dense matrix each slice is a group: its chunks need only the rows of U it packed.
+  // A band's slices are narrow, and its chunks go across the whole block.
+  w.group_slices = band_ ? std::max(1, w.slices) : 1;
+  w.groups = std::max(1, (w.slices + w.group_slices - 1) / w.group_slices);
+  w.slices_done = std::vector<std::atomic<int>>(static_cast<size_t>(w.groups));
+  w.next_chunk = std::vector<std::atomic<int>>(static_cast<size_t>(w.groups));
+}
+
+Elimination::Take Elimination::next_chunk(Tasks& w, int from) {
+  Take take;
+  for (int q = 0; q < w.groups; ++q) {
+    const int g = (from + q) % w.groups;
+    if (!w.chunks_left(g)) continue;
+    if (!w.ready(g)) {
+      take.wait = true;
+      continue;
+    }
+    const int chunk = w.next_chunk[static_cast<size_t>(g)].fetch_add(1);
+    if (chunk < w.chunks) return {g, chunk, false};
+  }
+  return take;
+}
+
+void Elimination::run_chunk(Tasks& w, int g, int chunk, Gather& gather) {
+  Block& B = *w.block;
+  const int nr = k_.nr;
+  const Range c = w.columns_of(g);
+  const int r0 = w.m1 + chunk * w.chunk_rows, r1 = std::min(w.zero_end, r0 + w.chunk_rows);
+  if (w.zero) zero_sums(B, r0, r1, c.begin, c.end);
+  // Every row stands in the window of the steps before m1 or where it entered.
+  const int wider = std::min(r1, entered(w.m1));
+  for (const Run& run : *w.runs) {
+    const int end = std::min(c.end, run.cols);
+    if (end <= c.begin) continue;
+    const int kk = run.p1 - run.p0;
+    const double* bp =
+        up_.data() + run.packed + static_cast<int64_t>(c.begin - B.k0) / nr * kk * nr;
+    product(w.order, B, r0, std::min(r1, run.rows), wider, run.p0, kk, c.begin, end - c.begin, bp,
+            gather);
+  }
 }
 
 void Elimination::run_tasks(Tasks& w, int member) {
@@ -34,6 +74,7 @@ void Elimination::run_tasks(Tasks& w, int member) {
   double* pack = pack_[static_cast<size_t>(member)].data();
   Gather& g = gather_[static_cast<size_t>(member)];
   const int nr = k_.nr;
+  int group = 0;
   for (;;) {
     if (w.abandoned.load()) return;
     const int slice = w.next_slice.fetch_add(1);
@@ -51,20 +92,30 @@ void Elimination::run_tasks(Tasks& w, int member) {
       pack_rows(w.order, run.p0, kk, c0, end - c0, bp, g);
       product(w.order, B, run.p1, std::min(w.m1, run.rows), w.m1, run.p0, kk, c0, end - c0, bp, g);
     }
-    if (w.slices_done.fetch_add(1) == w.slices - 1) w.slices_finished.wake();
+    group = slice / w.group_slices;
+    const size_t gi = static_cast<size_t>(group);
+    if (w.slices_done[gi].fetch_add(1) == w.slices_of(group) - 1) w.slices_finished.wake();
   }
-  w.slices_finished.wait([&] { return w.slices_done.load() == w.slices || w.abandoned.load(); });
+  // The chunks, first those below this member's own slice (its rows of U are in its cache).
   for (;;) {
     if (w.abandoned.load()) return;
-    const int chunk = w.next_chunk.fetch_add(1);
-    if (chunk >= w.chunks) break;
-    const int r0 = w.m1 + chunk * w.chunk_rows, r1 = std::min(w.zero_end, r0 + w.chunk_rows);
-    if (w.zero) zero_sums(B, r0, r1, B.k0, B.k1);
-    // Every row stands in the window of the steps before m1 or where it entered.
-    const int wider = std::min(r1, entered(w.m1));
-    for (const Run& run : *w.runs)
-      product(w.order, B, r0, std::min(r1, run.rows), wider, run.p0, run.p1 - run.p0, B.k0,
-              run.cols - B.k0, up_.data() + run.packed, g);
+    const Take take = next_chunk(w, group);
+    if (take.group >= 0) {
+      run_chunk(w, take.group, take.chunk, g);
+      continue;
+    }
+    if (!take.wait) return;
+    // Until a group with chunks left is done, or no chunk is left.
+    w.slices_finished.wait([&] {
+      if (w.abandoned.load()) return true;
+      bool left = false;
+      for (int q = 0; q < w.groups; ++q) {
+        if (!w.chunks_left(q)) continue;
+        if (w.ready(q)) return true;
+        left = true;
+      }
+      return !left;
+    });
   }
 }
 
