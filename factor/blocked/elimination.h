@@ -95,6 +95,17 @@ struct Tasks {
   // Group g has chunks not yet taken; all its slices are done.
   bool chunks_left(int g) const { return next_chunk[static_cast<size_t>(g)].load() < chunks; }
   bool ready(int g) const { return slices_done[static_cast<size_t>(g)].load() >= slices_of(g); }
+  // A member without a chunk may look again: some group with chunks left is ready, or no chunk
+  // is left.
+  bool may_go_on() const {
+    bool left = false;
+    for (int g = 0; g < groups; ++g) {
+      if (!chunks_left(g)) continue;
+      if (ready(g)) return true;
+      left = true;
+    }
+    return !left;
+  }
   Range columns_of(int g) const {
     const int c0 = block->k0 + g * group_slices * slice_cols;
     return {c0, g == groups - 1 ? block->k1 : std::min(block->k1, c0 + group_slices * slice_cols)};
@@ -153,6 +164,12 @@ class Elimination {
   // (band_clip.cpp) The runs of the steps [m0, m1) for the columns of B.
   void runs_for(const Block& B, int m0, int m1, std::vector<Run>& runs) const;
   int round_up(int v, int m) const { return (v + m - 1) / m * m; }
+  // Where a run's rows of U are packed for the products in a block's columns from c on (c a
+  // whole number of tiles from the block's first): written by the slices, read by the chunks.
+  double* packed(const Block& B, const Run& run, int c) {
+    return up_.data() + run.packed +
+           static_cast<int64_t>(c - B.k0) / k_.nr * (run.p1 - run.p0) * k_.nr;
+  }
 
   template <class F>
   void parallel(int members, F&& body);

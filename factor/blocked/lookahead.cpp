@@ -52,7 +52,6 @@ Elimination::Take Elimination::next_chunk(Tasks& w, int from) {
 
 void Elimination::run_chunk(Tasks& w, int g, int chunk, Gather& gather) {
   Block& B = *w.block;
-  const int nr = k_.nr;
   const Range c = w.columns_of(g);
   const int r0 = w.m1 + chunk * w.chunk_rows, r1 = std::min(w.zero_end, r0 + w.chunk_rows);
   if (w.zero) zero_sums(B, r0, r1, c.begin, c.end);
@@ -62,10 +61,8 @@ void Elimination::run_chunk(Tasks& w, int g, int chunk, Gather& gather) {
     const int end = std::min(c.end, run.cols);
     if (end <= c.begin) continue;
     const int kk = run.p1 - run.p0;
-    const double* bp =
-        up_.data() + run.packed + static_cast<int64_t>(c.begin - B.k0) / nr * kk * nr;
-    product(w.order, B, r0, std::min(r1, run.rows), wider, run.p0, kk, c.begin, end - c.begin, bp,
-            gather);
+    product(w.order, B, r0, std::min(r1, run.rows), wider, run.p0, kk, c.begin, end - c.begin,
+            packed(B, run, c.begin), gather);
   }
 }
 
@@ -73,7 +70,6 @@ void Elimination::run_tasks(Tasks& w, int member) {
   Block& B = *w.block;
   double* pack = pack_[static_cast<size_t>(member)].data();
   Gather& g = gather_[static_cast<size_t>(member)];
-  const int nr = k_.nr;
   int group = 0;
   for (;;) {
     if (w.abandoned.load()) return;
@@ -88,7 +84,7 @@ void Elimination::run_tasks(Tasks& w, int member) {
       const int kk = run.p1 - run.p0;
       trisolve(w.order, B, run.p0, run.p1, c0, end, pack, g);
       // Packed once for every product with these rows: this slice's tiles of the run.
-      double* bp = up_.data() + run.packed + static_cast<int64_t>(c0 - B.k0) / nr * kk * nr;
+      double* bp = packed(B, run, c0);
       pack_rows(w.order, run.p0, kk, c0, end - c0, bp, g);
       product(w.order, B, run.p1, std::min(w.m1, run.rows), w.m1, run.p0, kk, c0, end - c0, bp, g);
     }
@@ -105,17 +101,7 @@ void Elimination::run_tasks(Tasks& w, int member) {
       continue;
     }
     if (!take.wait) return;
-    // Until a group with chunks left is done, or no chunk is left.
-    w.slices_finished.wait([&] {
-      if (w.abandoned.load()) return true;
-      bool left = false;
-      for (int q = 0; q < w.groups; ++q) {
-        if (!w.chunks_left(q)) continue;
-        if (w.ready(q)) return true;
-        left = true;
-      }
-      return !left;
-    });
+    w.slices_finished.wait([&] { return w.abandoned.load() || w.may_go_on(); });
   }
 }
 
