@@ -16,6 +16,7 @@ if(CMAKE_CROSSCOMPILING AND DRAV_BUILD_TESTS)
   # compiled into them (their scratch directories are on drive C:).
   set(DRAV_TEST_PATH_PREFIX "Z:")
   find_program(DRAV_WINE NAMES wine wine64 PATHS /usr/lib/wine REQUIRED)
+  find_program(DRAV_WINESERVER NAMES wineserver wineserver64 PATHS /usr/lib/wine REQUIRED)
   set(DRAV_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
                  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
