@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "recio/os_memory.h"
+
 namespace drav {
 
 bool WideBand::allocate(int32_t n, int32_t b, Pads pads) {
@@ -28,14 +30,19 @@ bool WideBand::allocate(int32_t n, int32_t b, Pads pads) {
   finite_ = true;
   pads_ = pads;
   ld_ = ld;
+  // The pages of each row's band are made the process's own now, before the factorization
+  // reads them: a page first read maps the shared zero page, and the first write to it then
+  // costs a copy and a flush of every thread's address cache. The system takes them in one
+  // call per row where it can; otherwise the row is written (with the zeros it holds).
+  bool take = true;
   for (int32_t r = 0; r < m; ++r) {
     start_[static_cast<size_t>(r)] = slot(r);
     hi_[static_cast<size_t>(r)] = static_cast<int32_t>(lo(r) + ld - 1);
-    // The band of each row written once now, so that its pages are the process's own before
-    // the factorization reads them: a page first read maps the shared zero page, and the
-    // first write to it then costs a copy and a flush of every thread's address cache.
+    double* first = at(r, entry(r));
     const int32_t last = std::min(m - 1, r + b - 1);
-    std::fill(at(r, entry(r)), at(r, last) + 1, 0.0);
+    take = take &&
+           recio::os::take_pages(first, sizeof(double) * static_cast<size_t>(last - entry(r) + 1));
+    if (!take) std::fill(first, at(r, last) + 1, 0.0);
   }
   return true;
 }

@@ -26,4 +26,20 @@ void prefer_large_pages([[maybe_unused]] void* p, [[maybe_unused]] size_t bytes)
 #endif
 }
 
+bool take_pages([[maybe_unused]] void* p, [[maybe_unused]] size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+  if (p == nullptr) return false;
+  if (bytes == 0) return true;
+  const long page = sysconf(_SC_PAGESIZE);
+  if (page <= 0) return false;
+  const uintptr_t mask = static_cast<uintptr_t>(page) - 1;
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(p) & ~mask;
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes + mask) & ~mask;
+  // Systems before the populating advice refuse it (EINVAL) and the caller writes instead.
+  return madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) == 0;
+#else
+  return false;
+#endif
+}
+
 }  // namespace drav::recio::os

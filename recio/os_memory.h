@@ -14,4 +14,10 @@ namespace drav::recio::os {
 // left as they are. Never fails: advice the system refuses changes nothing.
 void prefer_large_pages(void* p, size_t bytes) noexcept;
 
+// Makes the pages under [p, p + bytes) the process's own and writable, as a first write to each
+// would, in one call instead of one fault per page, and without changing a byte (the pages at
+// the ends may hold other data). False where the system cannot: the caller then writes the
+// range itself, which takes the pages too.
+bool take_pages(void* p, size_t bytes) noexcept;
+
 }  // namespace drav::recio::os

@@ -1,5 +1,5 @@
-// The memory seam: advice on how a range is mapped never changes what it holds, whatever the
-// range's size and alignment, before and after the range is first written.
+// The memory seam: advice on how a range is mapped, and taking its pages, never change what it
+// holds, whatever the range's size and alignment, before and after the range is first written.
 #include "recio/os_memory.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +32,10 @@ TEST(OsMemory, AdviceLeavesEveryByteAsItWas) {
   for (size_t i = 0; i < kBlock / 2; ++i) block[i] = value(i);
   for (const Range& r : ranges) prefer_large_pages(block + r.offset, r.bytes);
   prefer_large_pages(nullptr, kBlock);
+  // Pages taken where the block was written and where it was not, ends cutting pages included.
+  const Range taken[] = {{1, 10}, {kBlock / 2 - 5000, 10000}, {kBlock - 4097, 4097}};
+  for (const Range& r : taken) take_pages(block + r.offset, r.bytes);
+  EXPECT_FALSE(take_pages(nullptr, kBlock));
   for (size_t i = 0; i < kBlock / 2; ++i)
     ASSERT_EQ(block[i], value(i)) << "byte " << i << " changed by the advice";
   for (size_t i = kBlock / 2; i < kBlock; ++i) ASSERT_EQ(block[i], 0) << "byte " << i;
