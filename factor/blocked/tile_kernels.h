@@ -98,11 +98,21 @@ struct TileKernels {
   }
 
   // One panel of A (R rows, packed or in place) along the tiles of B for the columns [0, ncols):
-  // the tiles of B at bp, one every `stride` values.
+  // the tiles of B at bp, one every `stride` values. With `next` (MR rows of kc values, row i
+  // at next + i*lda) the lines of the next panel to be packed are asked for on the way, a share
+  // before each tile: its rows come from memory, and the copy would wait for each line.
   template <bool kPacked, int R = MR>
   static void along(int ncols, int kc, const double* a, int64_t lda, const double* bp,
-                    int64_t stride, double* c, int64_t ldc) {
+                    int64_t stride, double* c, int64_t ldc, const double* next = nullptr,
+                    int64_t next_ld = 0) {
+    constexpr int kLine = 8;  // doubles in a cache line
+    const int row_lines = next ? kc / kLine + 1 : 0;
+    const int tiles = (ncols + NR - 1) / NR;
+    const int per_tile = (MR * row_lines + tiles - 1) / tiles;
+    int line = 0;
     for (int j0 = 0; j0 < ncols; j0 += NR, bp += stride) {
+      for (int q = 0; q < per_tile && line < MR * row_lines; ++q, ++line)
+        __builtin_prefetch(next + line / row_lines * next_ld + line % row_lines * kLine);
       const int cols = std::min(NR, ncols - j0);
       if (cols == NR) {
         tile<kPacked, R>(kc, a, lda, bp, c + j0, ldc);
@@ -166,7 +176,8 @@ struct TileKernels {
             along_last<MR - 1>(rows, nc, kc, panel, bb, stride, ci, ldc);
           } else if (nc > kPackColumns) {
             pack_panel(rows, kc, ai, lda, panel);
-            along<true>(nc, kc, panel, 0, bb, stride, ci, ldc);
+            const bool more = i0 + 2 * MR <= m_rows;
+            along<true>(nc, kc, panel, 0, bb, stride, ci, ldc, more ? ai + MR * lda : nullptr, lda);
           } else {
             along<false>(nc, kc, ai, lda, bb, stride, ci, ldc);
           }
