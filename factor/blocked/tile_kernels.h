@@ -106,13 +106,16 @@ struct TileKernels {
                     int64_t stride, double* c, int64_t ldc, const double* next = nullptr,
                     int64_t next_ld = 0) {
     constexpr int kLine = 8;  // doubles in a cache line
-    const int row_lines = next ? kc / kLine + 1 : 0;
+    // The lines a row of kc values can touch, whatever its alignment; the next one to ask for.
+    const int row_lines = (kc + kLine - 1) / kLine + 1;
     const int tiles = (ncols + NR - 1) / NR;
-    const int per_tile = (MR * row_lines + tiles - 1) / tiles;
-    int line = 0;
+    const int per_tile = next ? (MR * row_lines + tiles - 1) / tiles : 0;
+    int row = 0, line = 0;
     for (int j0 = 0; j0 < ncols; j0 += NR, bp += stride) {
-      for (int q = 0; q < per_tile && line < MR * row_lines; ++q, ++line)
-        __builtin_prefetch(next + line / row_lines * next_ld + line % row_lines * kLine);
+      for (int q = 0; q < per_tile && row < MR; ++q) {
+        __builtin_prefetch(next + row * next_ld + line * kLine);
+        if (++line == row_lines) line = 0, ++row;
+      }
       const int cols = std::min(NR, ncols - j0);
       if (cols == NR) {
         tile<kPacked, R>(kc, a, lda, bp, c + j0, ldc);
