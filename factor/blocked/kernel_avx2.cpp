@@ -10,7 +10,9 @@
 namespace drav::blocked {
 
 namespace {
-const Kernels kTable = TileKernels<Vec256, 6, 2>::table(Isa::Avx2);
+// Set before the program starts, by no code of this file: nothing here may run on a processor
+// without its instruction set.
+constinit const Kernels kTable = TileKernels<Vec256, 6, 2>::table(Isa::Avx2);
 }  // namespace
 
 const Kernels* avx2_kernels() {

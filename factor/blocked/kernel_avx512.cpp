@@ -11,7 +11,9 @@
 namespace drav::blocked {
 
 namespace {
-const Kernels kTable = TileKernels<Vec256, 8, 3>::table(Isa::Avx512);
+// Set before the program starts, by no code of this file: nothing here may run on a processor
+// without its instruction set.
+constinit const Kernels kTable = TileKernels<Vec256, 8, 3>::table(Isa::Avx512);
 }  // namespace
 
 const Kernels* avx512_kernels() {

@@ -28,7 +28,7 @@ struct Scalar {
   static float largest(F most) { return most; }
 };
 
-const Kernels kTable = TileKernels<Scalar, 4, 4>::table(Isa::Portable);
+constinit const Kernels kTable = TileKernels<Scalar, 4, 4>::table(Isa::Portable);
 
 }  // namespace
 

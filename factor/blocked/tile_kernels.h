@@ -236,7 +236,7 @@ struct TileKernels {
     return -1;
   }
 
-  static Kernels table(Isa isa) {
+  static constexpr Kernels table(Isa isa) {
     return Kernels{isa,  MR,   NR,       kDepth, kBlockColumns, kPackColumns, pack_b,
                    gemm, axpy, axpy_col, sub,    div,           pivot};
   }
