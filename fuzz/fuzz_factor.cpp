@@ -218,6 +218,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   k.shape.panel = 1 + (b4 >> 5) * 2 + b5 % 2;
   k.shape.depth = 1 + (b5 >> 1) % 16;
   k.shape.triangle = 1 + (b5 >> 5);
+  k.shape.group = 1 + (b3 >> 4) % 8;
   k.shape.panel_rows = 1 + b6 % 8;
   k.shape.chunk_rows = 1 + (b6 >> 3) % 16;
   if (b6 & 128) k.shape.parallel_work = 1;

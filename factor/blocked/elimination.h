@@ -211,6 +211,12 @@ class Elimination {
   bool factor_block(Block& B, int most);
   bool factor_panel(Block& B, int c0, int c1, int rows_end, int most);
   bool pivot_step(int c0, int c1, int s, int members);
+  // The steps of a panel go in groups of grp_: each step gives its terms to the columns of its
+  // own group, and the columns after the group take the terms of all its steps at once, in one
+  // product at its end, so that they are read and written once a group, not once a step.
+  int group_end(int s, int w) const { return std::min(w, s - s % grp_ + grp_); }
+  void group_rows(int c0, int g0, int g1, int w);
+  void group_terms(int t, int g0, int g1, int w, int r0, int r1);
 
   double* const a_;
   const int64_t lda_;
@@ -219,7 +225,7 @@ class Elimination {
   int32_t* const iord_;
   const Kernels& k_;
   Team& team_;
-  const int nb_, ib_, kc_, tri_;
+  const int nb_, ib_, kc_, tri_, grp_;
   const int64_t parallel_work_;
   const int panel_rows_, chunk_rows_, slice_cols_;
   const int32_t b_;  // half band (n: dense)

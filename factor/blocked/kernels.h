@@ -1,9 +1,10 @@
 // The compute kernels of the blocked factorization, one table per instruction set (isa.h lists
 // them; each comes from its own source file, compiled for its instruction set, and select.cpp
 // picks one at run time). The scheme (scheme.cpp) does the blocking and the scheduling, and of
-// the arithmetic only a few scalar steps of its own: the subtraction u = a - S for row k of U in
-// a panel's later columns, the choice among the members' pivot candidates, and the tests of the
-// pivot and of values that are not finite. Everything else is computed here.
+// the arithmetic only a few scalar steps of its own: in a panel, the rows of U of a group of
+// steps in the later columns (the terms of the group's rows above, then u = a - S), the choice
+// among the members' pivot candidates, and the tests of the pivot and of values that are not
+// finite. Everything else is computed here.
 //
 // Every kernel keeps the order of the literal scheme's arithmetic: each entry of a sum receives
 // its terms one at a time in ascending order of the summation index, each term a rounded

@@ -95,13 +95,23 @@ bool Elimination::factor_panel(Block& B, int c0, int c1, int rows_end, int most)
       if (t == 0) failed = !pivot_step(c0, c1, s, members);
       barrier.arrive_and_wait();
       if (failed) break;
-      // The multipliers of column k and the terms of step k for the panel's later columns.
+      // The multipliers of column k and the terms of step k for the later columns of its group.
       const double ukk = x[s];
       const int below = std::max(own.begin, s + 1);
+      const int g1 = group_end(s, w);
       if (below < hi) {
         k_.div(hi - below, x + below, ukk);
-        for (int j = s + 1; j < w; ++j)
+        for (int j = s + 1; j < g1; ++j)
           k_.axpy_col(hi - below, x + below, X[j * ld + s], Y + j * ld + below);
+      }
+      if (s + 1 == g1 && g1 < w) {
+        // The group's terms for the columns after it: member 0 finishes the group's rows of U
+        // there once every multiplier is in, then each member takes the product on its rows.
+        const int g0 = g1 - grp_;
+        barrier.arrive_and_wait();
+        if (t == 0) group_rows(c0, g0, g1, w);
+        barrier.arrive_and_wait();
+        group_terms(t, g0, g1, w, std::max(own.begin, g1), hi);
       }
     }
     for (int i0 = own.begin; i0 < own.end; i0 += kGroup) {
@@ -175,9 +185,44 @@ bool Elimination::pivot_step(int c0, int c1, int s, int members) {
     fail_pivot_ = ukk;
     return false;
   }
+  // Row k of U in its group's later columns; the columns after the group at its end.
   if (k > 0)
-    for (int j = s + 1; j < w; ++j) X[j * ld + s] = X[j * ld + s] - Y[j * ld + s];
+    for (int j = s + 1; j < group_end(s, w); ++j) X[j * ld + s] = X[j * ld + s] - Y[j * ld + s];
   return true;
+}
+
+// The rows of U of the steps [g0, g1) of a panel of w columns from c0, in the columns from g1
+// on: each row takes the terms of the group's rows above it, in step order, then u = a - S.
+void Elimination::group_rows(int c0, int g0, int g1, int w) {
+  const int64_t ld = xld_;
+  double* X = x_.data();
+  double* Y = y_.data();
+  for (int s = g0; s < g1; ++s)
+    for (int j = g1; j < w; ++j) {
+      double y = Y[j * ld + s];
+      for (int m = g0; m < s; ++m) y = y + X[m * ld + s] * X[j * ld + m];
+      Y[j * ld + s] = y;
+      if (c0 + s > 0) X[j * ld + s] = X[j * ld + s] - y;
+    }
+}
+
+// The terms of the steps [g0, g1) for the rows [r0, r1) of the panel's columns from g1 on, as
+// member t's product: the panel's columns are the rows of its C, the rows its columns, so that
+// the multipliers of each step are one row of its B.
+void Elimination::group_terms(int t, int g0, int g1, int w, int r0, int r1) {
+  if (r0 >= r1) return;
+  const int64_t ld = xld_;
+  const double* X = x_.data();
+  double* Y = y_.data();
+  const int k = g1 - g0;
+  ZArray<double>& bp = pack_[static_cast<size_t>(t)];
+  // Rows of the panel at a time, as many as the member's packing space takes.
+  const int most = static_cast<int>(std::min<int64_t>(bp.size() / k / k_.nr * k_.nr, n_));
+  for (int i0 = r0; i0 < r1; i0 += most) {
+    const int rows = std::min(most, r1 - i0);
+    k_.pack_b(k, rows, X + g0 * ld + i0, ld, bp.data());
+    k_.gemm(w - g1, rows, k, X + g1 * ld + g0, ld, bp.data(), Y + g1 * ld + i0, ld);
+  }
 }
 
 }  // namespace drav::blocked

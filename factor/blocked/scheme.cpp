@@ -42,6 +42,7 @@ Elimination::Elimination(double* a, int64_t lda, WideBand* band, int32_t n, int3
       ib_(std::min(nb_, whole_tiles(shape.panel, kernels.nr))),
       kc_(std::max(1, depth)),
       tri_(std::max(1, shape.triangle)),
+      grp_(std::max(1, shape.group)),
       parallel_work_(std::max<int64_t>(1, shape.parallel_work)),
       panel_rows_(std::max(1, shape.panel_rows)),
       chunk_rows_(std::max(1, shape.chunk_rows)),
@@ -90,8 +91,11 @@ bool Elimination::allocate() {
   } catch (const std::bad_alloc&) {
     return false;
   }
+  // Also the multipliers of a group of panel steps, a tile of rows at least.
+  const int64_t pack =
+      std::max<int64_t>(static_cast<int64_t>(std::min(kc_, n_)) * nbr, int64_t{grp_} * k_.nr);
   for (ZArray<double>& p : pack_)
-    if (!p.allocate(static_cast<int64_t>(std::min(kc_, n_)) * nbr)) return false;
+    if (!p.allocate(pack)) return false;
   for (Gather& g : gather_)
     if (band_ && (!g.a.allocate(int64_t{Gather::kRows} * kc_) ||
                   !g.c.allocate(int64_t{Gather::kRows} * nbr) ||

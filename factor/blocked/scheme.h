@@ -1,6 +1,7 @@
 // The blocking and scheduling of the blocked factorization: which sums are formed when, by
 // which member of the team, in which pieces. The products and the column steps are the
-// kernels' (kernels.h); the scheme itself only subtracts a finished sum from its entry.
+// kernels' (kernels.h); the scheme itself forms only the rows of U of a panel's groups of steps
+// (a few terms each) and subtracts finished sums from their entries.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,8 @@ struct Shape {
   // so shorter runs leave out more of what the band makes zero.
   int band_depth = 32;
   int triangle = 16;  // rows of U finished one by one inside a triangle
+  // Steps of a panel whose terms the panel's columns after them take together, in one product.
+  int group = 8;
   // Multiply-adds below which a phase runs on one member: waking the others costs more.
   int64_t parallel_work = 1 << 17;
   // Rows of a panel below which a member takes no share of its column steps.
