@@ -10,7 +10,9 @@
 //  2. factor J panel by panel (each panel first takes the terms of the block's earlier panels,
 //     the same way), column by column inside a panel: the pivot candidates a - S, the first of
 //     the largest single-precision magnitudes, the exchange, the pivot test, the multipliers,
-//     and the terms of the new step for the panel's later columns;
+//     and the terms of the new step for the later columns of its group of steps; at a group's
+//     end its rows of U in the columns after it (a small triangle), and the group's terms for
+//     the rows below them (a matrix product);
 //  3. apply the block's row exchanges outside it (and to the next block's sums), and give the
 //     next block the terms of this one's steps.
 // Each S(i,j) thus receives its terms in ascending m, each a separate product and addition,
