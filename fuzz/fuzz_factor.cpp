@@ -215,6 +215,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   k.threads = (b3 & 4) ? 3 : 2;
   k.symmetric = c.symmetric;
   k.shape.block = 1 + b4 % 24;
+  k.shape.team_block = k.shape.block + (b3 >> 7) * 8;
   k.shape.panel = 1 + (b4 >> 5) * 2 + b5 % 2;
   k.shape.depth = 1 + (b5 >> 1) % 16;
   k.shape.triangle = 1 + (b5 >> 5);

@@ -36,9 +36,10 @@ Elimination::Elimination(double* a, int64_t lda, WideBand* band, int32_t n, int3
       // On a band, blocks of about a quarter of the half band: the look-ahead beside a block
       // (the steps from the start of its window up to it) then outweighs the block's own
       // factorization, which goes column by column on one member.
-      nb_(std::min(
-          n, whole_tiles(band ? std::min(shape.block, std::max(shape.panel, b / 4)) : shape.block,
-                         kernels.nr))),
+      nb_(std::min(n, whole_tiles(band ? std::min(shape.block, std::max(shape.panel, b / 4))
+                                  : team.size() > 1 ? shape.team_block
+                                                    : shape.block,
+                                  kernels.nr))),
       ib_(std::min(nb_, whole_tiles(shape.panel, kernels.nr))),
       kc_(std::max(1, depth)),
       tri_(std::max(1, shape.triangle)),

@@ -16,6 +16,10 @@ namespace drav::blocked {
 // Block sizes. Any positive values give the same results; these only set the speed.
 struct Shape {
   int block = 256;  // columns whose running sums are kept at once
+  // The same on the dense matrix for a team of more than one member: each member's slice of a
+  // block is a part of its columns, and every slice reads all of L left of the block, so wider
+  // blocks read L fewer times.
+  int team_block = 384;
   int panel = 32;   // columns factored one by one inside a block
   int depth = 256;  // run of the summation index in one matrix product (dense)
   // The same on a band: a run's first columns and last rows hold terms of only part of it,

@@ -102,11 +102,12 @@ std::string describe(const Variant& v) {
          (v.small_blocks ? " small blocks" : "") + (v.lent ? " lent" : "");
 }
 
-// Block sizes that put edges everywhere: blocks of 8 columns, panels of 3 in groups of 2, runs
-// of 5 (of 3 on a band), slices of one tile.
+// Block sizes that put edges everywhere: blocks of 8 columns (16 for a team), panels of 3 in
+// groups of 2, runs of 5 (of 3 on a band), slices of one tile.
 blocked::Shape small_shape() {
   blocked::Shape s;
   s.block = 8;
+  s.team_block = 16;
   s.panel = 3;
   s.group = 2;
   s.depth = 5;
