@@ -24,8 +24,8 @@ namespace {
 
 void prefer_large_pages([[maybe_unused]] void* p, [[maybe_unused]] size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  // Below a few large pages the faults saved are too few to matter.
-  constexpr size_t kLeast = size_t{8} << 20;
+  // A range shorter than one large page cannot hold one.
+  constexpr size_t kLeast = size_t{2} << 20;
   const uintptr_t mask = page_mask();
   if (p == nullptr || bytes < kLeast || mask == 0) return;
   const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + mask) & ~mask;

@@ -78,8 +78,10 @@ bool Elimination::allocate() {
       !bp_.allocate(static_cast<int64_t>(kc_) * nbr) || !up_.allocate((above + kc_) * nbr) ||
       !x_.allocate(xld_ * ib_) || !y_.allocate(xld_ * ib_))
     return false;
-  // Every product of the factorization stores into the running sums.
+  // Every product of the factorization stores into the running sums, and most read the rows
+  // of U packed above the next block: on small pages each of their pages would cost a fault.
   for (ZArray<double>& s : s_) s.prefer_large_pages();
+  up_.prefer_large_pages();
   try {
     pack_.resize(static_cast<size_t>(team_.size()));
     slots_.resize(static_cast<size_t>(team_.size()));
