@@ -7,12 +7,12 @@
 //  1. for the earlier steps in runs P = [p0, p1) of ascending m: finish the rows P of U in J
 //     (u = a - S after the terms of P's own earlier rows, a small triangle), then add the terms
 //     of P to the running sums of every row below (the matrix product);
-//  2. factor J panel by panel (each panel first takes the terms of the block's earlier panels,
-//     the same way), column by column inside a panel: the pivot candidates a - S, the first of
-//     the largest single-precision magnitudes, the exchange, the pivot test, the multipliers,
-//     and the terms of the new step for the later columns of its group of steps; at a group's
-//     end its rows of U in the columns after it (a small triangle), and the group's terms for
-//     the rows below them (a matrix product);
+//  2. factor J in halves of whole panels down to single panels (the right half first takes the
+//     terms of the left half's steps, the same way), column by column inside a panel: the pivot
+//     candidates a - S, the first of the largest single-precision magnitudes, the exchange, the
+//     pivot test, the multipliers, and the terms of the new step for the later columns of its group
+//     of steps; at a group's end its rows of U in the columns after it (a small triangle), and the
+//     group's terms for the rows below them (a matrix product);
 //  3. apply the block's row exchanges outside it (and to the next block's sums), and give the
 //     next block the terms of this one's steps.
 // Each S(i,j) thus receives its terms in ascending m, each a separate product and addition,
@@ -211,6 +211,7 @@ class Elimination {
 
   // ---- panel.cpp ----
   bool factor_block(Block& B, int most);
+  bool factor_columns(Block& B, int c0, int c1, int most);
   bool factor_panel(Block& B, int c0, int c1, int rows_end, int most);
   bool pivot_step(int c0, int c1, int s, int members);
   // The steps of a panel go in groups of grp_: each step gives its terms to the columns of its

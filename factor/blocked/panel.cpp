@@ -18,13 +18,22 @@ constexpr int kGroup = 8;
 // Step 2 for block B, whose sums hold every term m < B.k0, with at most `most` members.
 // False when the pivot test fails (fail_k_, fail_pivot_).
 bool Elimination::factor_block(Block& B, int most) {
-  for (int c0 = B.k0; c0 < B.k1; c0 += ib_) {
-    const int c1 = std::min(B.k1, c0 + ib_);
-    update(B, c0, c1, B.k0, c0, most);
+  return factor_columns(B, B.k0, B.k1, most);
+}
+
+// The columns [c0, c1) of block B, whose sums hold every term m < c0: halves of whole panels,
+// the right half given the left half's terms in one product between them (wider than a
+// panel's, so that each panel of A copied for it serves more tiles), down to single panels.
+bool Elimination::factor_columns(Block& B, int c0, int c1, int most) {
+  const int panels = (c1 - c0 + ib_ - 1) / ib_;
+  if (panels <= 1) {
     // Rows that enter the window only after the panel have nothing in its columns.
-    if (!factor_panel(B, c0, c1, std::min(B.reach, entered(c1)), most)) return false;
+    return factor_panel(B, c0, c1, std::min(B.reach, entered(c1)), most);
   }
-  return true;
+  const int mid = c0 + (panels + 1) / 2 * ib_;
+  if (!factor_columns(B, c0, mid, most)) return false;
+  update(B, mid, c1, c0, mid, most);
+  return factor_columns(B, mid, c1, most);
 }
 
 // Factors the panel of columns [c0, c1) on rows [c0, rows_end), whose running sums hold every
