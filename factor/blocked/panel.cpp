@@ -36,6 +36,70 @@ bool Elimination::factor_columns(Block& B, int c0, int c1, int most) {
   return factor_columns(B, mid, c1, most);
 }
 
+// The columns of the panel [c0, c1) that the row at position i keeps: on a band none before its
+// first entry (a zero there, or the zero multiplier of a row below the window, which the
+// storage leaves out); for a row of U of the panel none past its reach once the step is done.
+Range Elimination::panel_kept(int c0, int c1, int i, bool done) const {
+  if (!band_) return Range{c0, c1};
+  const int32_t r = iord_[i] - 1;
+  int end = std::min(c1, band_->hi(r) + 1);
+  if (done && i < c1) end = std::min(end, ju(i) + 1);
+  return Range{std::max(c0, band_->entry(r)), end};
+}
+
+// The panel's rows at positions c0 + [own) into its copies: values (+0.0 where a row keeps
+// nothing) and running sums. Rows in groups, so that each column of the copies is written a
+// cache line at a time.
+void Elimination::panel_in(const Block& B, int c0, int c1, Range own) {
+  const int w = c1 - c0;
+  const int64_t ld = xld_;
+  for (int i0 = own.begin; i0 < own.end; i0 += kGroup) {
+    const int g = std::min(kGroup, own.end - i0);
+    const double* ar[kGroup];
+    const double* sr[kGroup];
+    Range cols[kGroup];
+    for (int q = 0; q < g; ++q) {
+      cols[q] = panel_kept(c0, c1, c0 + i0 + q, false);
+      ar[q] = cols[q].begin < cols[q].end ? at(iord_, c0 + i0 + q, cols[q].begin) : nullptr;
+      sr[q] = srow(B, c0 + i0 + q) + (c0 - B.k0);
+    }
+    for (int j = 0; j < w; ++j) {
+      double* x = x_.data() + j * ld + i0;
+      double* y = y_.data() + j * ld + i0;
+      for (int q = 0; q < g; ++q) {
+        const int c = c0 + j;
+        x[q] = c >= cols[q].begin && c < cols[q].end ? ar[q][c - cols[q].begin] : 0.0;
+        y[q] = sr[q][j];
+      }
+    }
+  }
+}
+
+// The values of the copy back into the rows at positions c0 + [own), the columns each keeps
+// (`done`: after the panel's steps), checked for values that are not finite on a band.
+void Elimination::panel_out(int c0, int c1, Range own, bool done) {
+  const int w = c1 - c0;
+  const int64_t ld = xld_;
+  for (int i0 = own.begin; i0 < own.end; i0 += kGroup) {
+    const int g = std::min(kGroup, own.end - i0);
+    double* ar[kGroup];
+    Range cols[kGroup];
+    for (int q = 0; q < g; ++q) {
+      cols[q] = panel_kept(c0, c1, c0 + i0 + q, done);
+      ar[q] = cols[q].begin < cols[q].end ? at(iord_, c0 + i0 + q, cols[q].begin) : nullptr;
+    }
+    for (int j = 0; j < w; ++j) {
+      const double* x = x_.data() + j * ld + i0;
+      const int c = c0 + j;
+      for (int q = 0; q < g; ++q)
+        if (c >= cols[q].begin && c < cols[q].end) ar[q][c - cols[q].begin] = x[q];
+    }
+    if (band_)
+      for (int q = 0; q < g; ++q)
+        if (ar[q] && !all_finite(ar[q], cols[q].end - cols[q].begin)) not_finite_.store(true);
+  }
+}
+
 // Factors the panel of columns [c0, c1) on rows [c0, rows_end), whose running sums hold every
 // term m < c0. Works on a copy of the panel stored column by column, so that each step runs
 // down contiguous columns, the rows split between the members: each finds the candidate of
@@ -51,42 +115,11 @@ bool Elimination::factor_panel(Block& B, int c0, int c1, int rows_end, int most)
   bool failed = false;
   const int members = members_for(static_cast<int64_t>(rows) * w * w / 2, rows / panel_rows_, most);
   Barrier barrier(members);
-  // The columns of the panel that the row at position i keeps: on a band none before its first
-  // entry (a zero there, or the zero multiplier of a row below the window, which the storage
-  // leaves out); for a row of U of the panel none past its reach once the step is done.
-  auto kept = [&](int i, bool done) {
-    if (!band_) return Range{c0, c1};
-    const int32_t r = iord_[i] - 1;
-    int end = std::min(c1, band_->hi(r) + 1);
-    if (done && i < c1) end = std::min(end, ju(i) + 1);
-    return Range{std::max(c0, band_->entry(r)), end};
-  };
 
   parallel(members, [&](int t, int members) {
     const Range own = share(0, rows, t, members, kGroup);
-    // Rows in groups, so that each column of the copies is written a cache line at a time.
-    for (int i0 = own.begin; i0 < own.end; i0 += kGroup) {
-      const int g = std::min(kGroup, own.end - i0);
-      const double* ar[kGroup];
-      const double* sr[kGroup];
-      Range cols[kGroup];
-      for (int q = 0; q < g; ++q) {
-        cols[q] = kept(c0 + i0 + q, false);
-        ar[q] = cols[q].begin < cols[q].end ? at(iord_, c0 + i0 + q, cols[q].begin) : nullptr;
-        sr[q] = srow(B, c0 + i0 + q) + (c0 - B.k0);
-      }
-      for (int j = 0; j < w; ++j) {
-        double* x = X + j * ld + i0;
-        double* y = Y + j * ld + i0;
-        for (int q = 0; q < g; ++q) {
-          const int c = c0 + j;
-          x[q] = c >= cols[q].begin && c < cols[q].end ? ar[q][c - cols[q].begin] : 0.0;
-          y[q] = sr[q][j];
-        }
-      }
-    }
-    int s = 0;
-    for (; s < w; ++s) {
+    panel_in(B, c0, c1, own);
+    for (int s = 0; s < w; ++s) {
       const int k = c0 + s;
       double* x = X + s * ld;
       const int lo = std::max(own.begin, s), hi = own.end;
@@ -123,24 +156,7 @@ bool Elimination::factor_panel(Block& B, int c0, int c1, int rows_end, int most)
         group_terms(t, g0, g1, w, std::max(own.begin, g1), hi);
       }
     }
-    for (int i0 = own.begin; i0 < own.end; i0 += kGroup) {
-      const int g = std::min(kGroup, own.end - i0);
-      double* ar[kGroup];
-      Range cols[kGroup];
-      for (int q = 0; q < g; ++q) {
-        cols[q] = kept(c0 + i0 + q, !failed);
-        ar[q] = cols[q].begin < cols[q].end ? at(iord_, c0 + i0 + q, cols[q].begin) : nullptr;
-      }
-      for (int j = 0; j < w; ++j) {
-        const double* x = X + j * ld + i0;
-        const int c = c0 + j;
-        for (int q = 0; q < g; ++q)
-          if (c >= cols[q].begin && c < cols[q].end) ar[q][c - cols[q].begin] = x[q];
-      }
-      if (band_)
-        for (int q = 0; q < g; ++q)
-          if (ar[q] && !all_finite(ar[q], cols[q].end - cols[q].begin)) not_finite_.store(true);
-    }
+    panel_out(c0, c1, own, !failed);
   });
   if (failed) return false;
   // This panel's exchanges in the later columns' sums and, on the dense matrix, in the block's
