@@ -211,8 +211,10 @@ bool Elimination::pivot_step(int c0, int c1, int s, int members) {
     return false;
   }
   // Row k of U in its group's later columns; the columns after the group at its end.
-  if (k > 0)
-    for (int j = s + 1; j < group_end(s, w); ++j) X[j * ld + s] = X[j * ld + s] - Y[j * ld + s];
+  if (k > 0) {
+    const int g1 = group_end(s, w);
+    for (int j = s + 1; j < g1; ++j) X[j * ld + s] = X[j * ld + s] - Y[j * ld + s];
+  }
   return true;
 }
 
@@ -242,7 +244,7 @@ void Elimination::group_terms(int t, int g0, int g1, int w, int r0, int r1) {
   const int k = g1 - g0;
   ZArray<double>& bp = pack_[static_cast<size_t>(t)];
   // Rows of the panel at a time, as many as the member's packing space takes.
-  const int most = static_cast<int>(std::min<int64_t>(bp.size() / k / k_.nr * k_.nr, n_));
+  const int most = static_cast<int>(std::min<int64_t>(bp.size() / k / k_.nr * k_.nr, r1 - r0));
   for (int i0 = r0; i0 < r1; i0 += most) {
     const int rows = std::min(most, r1 - i0);
     k_.pack_b(k, rows, X + g0 * ld + i0, ld, bp.data());
