@@ -6,7 +6,9 @@
 //
 // A vector type V provides: T, W (lanes), load, store (unaligned), set1, add, sub, mul, div,
 // and max_magnitude (the largest |(float)x[i]| of W values, NaN left out, merged into a running
-// maximum). Everything here is lane-wise, so each lane performs exactly the scalar operations.
+// maximum); with four lanes also transpose (four vectors as the rows of a 4 x 4 block turned
+// into its columns, a pure move of values). Everything here is lane-wise, so each lane performs
+// exactly the scalar operations.
 #pragma once
 
 #include <algorithm>
@@ -74,7 +76,27 @@ struct TileKernels {
     if (rows == MR) {
       const double* ar[MR];
       for (int i = 0; i < MR; ++i) ar[i] = a + i * lda;
-      for (int m = 0; m < k; ++m) {
+      int m = 0;
+      if constexpr (W == 4) {
+        // Four steps of m at a time: each four rows as four vectors, turned into four columns
+        // of the panel; the rows past the last four one by one.
+        constexpr int kWhole = MR / 4 * 4;
+        for (; m + 4 <= k; m += 4) {
+#pragma GCC unroll 4
+          for (int i = 0; i < kWhole; i += 4) {
+            T r[4] = {V::load(ar[i] + m), V::load(ar[i + 1] + m), V::load(ar[i + 2] + m),
+                      V::load(ar[i + 3] + m)};
+            V::transpose(r);
+#pragma GCC unroll 4
+            for (int q = 0; q < 4; ++q) V::store(dst + (m + q) * MR + i, r[q]);
+          }
+#pragma GCC unroll 4
+          for (int q = 0; q < 4; ++q)
+#pragma GCC unroll 4
+            for (int i = kWhole; i < MR; ++i) dst[(m + q) * MR + i] = ar[i][m + q];
+        }
+      }
+      for (; m < k; ++m) {
 #pragma GCC unroll 16
         for (int i = 0; i < MR; ++i) dst[m * MR + i] = ar[i][m];
       }

@@ -20,6 +20,15 @@ struct Vec256 {
   static T sub(T a, T b) { return _mm256_sub_pd(a, b); }
   static T mul(T a, T b) { return _mm256_mul_pd(a, b); }
   static T div(T a, T b) { return _mm256_div_pd(a, b); }
+  // r[0..3], the rows of a 4 x 4 block, become its columns.
+  static void transpose(T r[4]) {
+    const T t0 = _mm256_unpacklo_pd(r[0], r[1]), t1 = _mm256_unpackhi_pd(r[0], r[1]);
+    const T t2 = _mm256_unpacklo_pd(r[2], r[3]), t3 = _mm256_unpackhi_pd(r[2], r[3]);
+    r[0] = _mm256_permute2f128_pd(t0, t2, 0x20);
+    r[1] = _mm256_permute2f128_pd(t1, t3, 0x20);
+    r[2] = _mm256_permute2f128_pd(t0, t2, 0x31);
+    r[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
+  }
   // Four magnitudes in single precision; max_ps returns its second operand when the first is
   // NaN, so NaN never enters the running maximum.
   using F = __m128;
