@@ -71,7 +71,8 @@ struct TileKernels {
 
   // Rows [0, rows) (at most MR) of A, k steps of m from a (row i at a + i*lda), as `tile` reads
   // a packed panel: MR values per m, rows from `rows` on +0.0. The rows are read side by side,
-  // so that their loads from memory overlap.
+  // so that their loads from memory overlap, and with four lanes four rows and four steps at a
+  // time, turned in registers.
   static void pack_panel(int rows, int k, const double* a, int64_t lda, double* dst) {
     if (rows == MR) {
       const double* ar[MR];
