@@ -16,6 +16,7 @@
 
 #include "factor/outcome.h"
 #include "factor/wide_band.h"
+#include "params/upper_rows.h"
 #include "params/work.h"
 
 namespace drav {
@@ -65,6 +66,13 @@ int threads_in_use(int threads);
 // block packed for the products, a 32-column panel stored by columns twice) and a little per
 // thread. Threads: none for N <= 160.
 FactorOutcome LUDECOMP_BLOCKED(Matrix& LU, int32_t N, int32_t half_band, int32_t* IORD,
+                               const BlockedOptions& opt = {});
+
+// The same on the dense matrix of the entries U (N = U.n, half_band = N), written into LU
+// first (as U.scatter(LU) writes it, large pages asked for before) by the factorization's own
+// threads: they take its rows in pieces, and a thread busy elsewhere when the writing starts
+// joins it as soon as it is free. LU holds the matrix even when the factorization declines.
+FactorOutcome LUDECOMP_BLOCKED(const UpperRows& U, Matrix& LU, int32_t* IORD,
                                const BlockedOptions& opt = {});
 
 // The margins that LUDECOMP_WIDE_BAND needs in the slots of a band (WideBand::allocate).

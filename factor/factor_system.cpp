@@ -78,11 +78,9 @@ FactorOutcome factor_system(const UpperRows& A, Matrix& LU, int32_t* IORD, Facto
   F.band_ = BandFactors();
   F.entry_.allocate(0, 1);
   F.wide_.allocate(0, 1, {});
-  // The matrix is first written here: large pages, where the system has them, before that.
-  LU.prefer_large_pages();
-  A.scatter(LU);
-  // The dense matrix as a whole: a band the storage of its own could not take is not one here.
-  F.outcome = LUDECOMP_BLOCKED(LU, N, N, IORD, blocked);
+  // The dense matrix as a whole, first written into LU here by the factorization's threads: a
+  // band the storage of its own could not take is not one here.
+  F.outcome = LUDECOMP_BLOCKED(A, LU, IORD, blocked);
   F.kernel = Kernel::Blocked;
   if (F.outcome.stop == FactorOutcome::Stop::Declined) {
     F.outcome = LUDECOMP_OUTCOME(LU, N, IORD);

@@ -49,17 +49,27 @@ struct UpperRows {
   }
 
   // Writes the symmetric matrix of the entries into the leading n x n block of A (order at least
-  // n), +0.0 where there is none. Row by row, every value, so that each page of A is first
-  // written, never first read: a page first read maps the shared zero page, and the first write
-  // to it then costs a copy and a flush of every thread's address cache.
+  // n), +0.0 where there is none: scatter_rows over all rows, then mirror_rows over all rows.
   void scatter(Matrix& A) const {
-    for (int32_t I = 1; I <= n; ++I) {
+    scatter_rows(A, 1, n + 1);
+    mirror_rows(A, 1, n + 1);
+  }
+  // Rows [from, to) of A: +0.0 in every column, then their entries on and above the diagonal.
+  // Every value of a row is written, so that each page of A is first written, never first
+  // read: a page first read maps the shared zero page, and the first write to it then costs a
+  // copy and a flush of every thread's address cache.
+  void scatter_rows(Matrix& A, int32_t from, int32_t to) const {
+    for (int32_t I = from; I < to; ++I) {
       double* r = A.row(I);
       std::fill(r, r + n, 0.0);
       for (int64_t e = row_begin(I); e < row_end(I); ++e)
         r[col[static_cast<size_t>(e)] - 1] = val[static_cast<size_t>(e)];
     }
-    for (int32_t I = 1; I <= n; ++I)
+  }
+  // The mirrors A(J,I) of the entries of rows [from, to), into rows that scatter_rows has done.
+  // Ranges of rows that do not overlap write different values of A.
+  void mirror_rows(Matrix& A, int32_t from, int32_t to) const {
+    for (int32_t I = from; I < to; ++I)
       for (int64_t e = row_begin(I); e < row_end(I); ++e)
         A(col[static_cast<size_t>(e)], I) = val[static_cast<size_t>(e)];
   }
