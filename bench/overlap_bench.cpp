@@ -10,6 +10,8 @@
 //               done;
 //   lent, beside  lent, the matrix file written as soon as the factorization is done, while
 //               the report may still be written (the program now);
+//   report last   the factorization on both threads first, then the report on a thread of
+//               its own beside the matrix file;
 //   streamed    lent, and the report's thread writing the matrix file after the report while
 //               the factorization still runs: what writing finished rows beside the
 //               factorization could gain at best, every row ready the moment the report is
@@ -158,6 +160,14 @@ void run_case(const Case& cs, int reps, const fs::path& root) {
       {"contend", [&] { composed(false, Rows::After); }},
       {"lent", [&] { composed(true, Rows::After); }},
       {"lent, beside", [&] { composed(true, Rows::Beside); }},
+      {"report last",
+       [&] {
+         Factored f;
+         factor(f, nullptr);
+         std::thread r(report);
+         matrix_file(f);
+         r.join();
+       }},
       {"streamed, contend", [&] { composed(false, Rows::Streamed); }},
       {"streamed", [&] { composed(true, Rows::Streamed); }},
   };
