@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "factor/pivot_report.h"
@@ -323,6 +326,43 @@ TEST(FactorSystem, PivotsAtTheTolerance) {
       for (Path path : {Path::Auto, Path::Dense}) ch.check(a, path);
     }
   EXPECT_EQ(ch.tally.cases, 36);
+}
+
+// The dense matrix is written by the factorization's team in pieces of rows; a member busy
+// elsewhere when the writing starts joins once it is free. Whatever the members and the moment
+// they come, the factors are the literal scheme's.
+TEST(FactorSystem, TheTeamThatWritesTheDenseMatrixGetsTheLiteralFactors) {
+  std::mt19937_64 rng(975);
+  const int32_t n = 300;  // more rows than a team needs, and ten pieces
+  const Dense a = random_profile(n, n, Fill::Uniform, 0.3, rng);
+  const UpperRows U = to_upper(a);
+  Matrix lit = symmetric(a);
+  std::vector<int32_t> iord_lit(n);
+  ASSERT_EQ(LUDECOMP_OUTCOME(lit, n, iord_lit.data()).stop, FactorOutcome::Stop::Complete);
+  for (int threads : {1, 3})
+    for (int delay_us : {0, 50, 500}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads, one freed after " +
+                   std::to_string(delay_us) + " us");
+      std::atomic<int> busy{1};
+      std::thread freer([&] {
+        std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
+        busy.store(0);
+      });
+      Matrix LU;
+      LU.allocate(n);
+      std::vector<int32_t> iord(n);
+      Factorization F;
+      FactorOptions opt;
+      opt.path = Path::Dense;
+      opt.threads = threads;
+      opt.busy = &busy;
+      const FactorOutcome r = factor_system(U, LU, iord.data(), F, opt);
+      freer.join();
+      EXPECT_EQ(r.stop, FactorOutcome::Stop::Complete);
+      EXPECT_EQ(iord, iord_lit);
+      for (int32_t i = 1; i <= n; ++i)
+        ASSERT_EQ(std::memcmp(LU.row(i), lit.row(i), sizeof(double) * n), 0) << "row " << i;
+    }
 }
 
 TEST(FactorSystem, EmptySystem) {
