@@ -212,7 +212,7 @@ class Elimination {
   // ---- panel.cpp ----
   bool factor_block(Block& B, int most);
   bool factor_columns(Block& B, int c0, int c1, int most);
-  Range panel_kept(int c0, int c1, int i, bool done) const;
+  void panel_kept(int c0, int c1, int i, int g, bool done, Range* cols, double** first) const;
   void panel_in(const Block& B, int c0, int c1, Range own);
   void panel_out(int c0, int c1, Range own, bool done);
   bool factor_panel(Block& B, int c0, int c1, int rows_end, int most);

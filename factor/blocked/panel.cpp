@@ -36,15 +36,22 @@ bool Elimination::factor_columns(Block& B, int c0, int c1, int most) {
   return factor_columns(B, mid, c1, most);
 }
 
-// The columns of the panel [c0, c1) that the row at position i keeps: on a band none before its
+// The columns of the panel [c0, c1) that the g rows at positions from i each keep, and where
+// each row's first kept column stands (null when it keeps none): on a band none before its
 // first entry (a zero there, or the zero multiplier of a row below the window, which the
 // storage leaves out); for a row of U of the panel none past its reach once the step is done.
-Range Elimination::panel_kept(int c0, int c1, int i, bool done) const {
-  if (!band_) return Range{c0, c1};
-  const int32_t r = iord_[i] - 1;
-  int end = std::min(c1, band_->hi(r) + 1);
-  if (done && i < c1) end = std::min(end, ju(i) + 1);
-  return Range{std::max(c0, band_->entry(r)), end};
+void Elimination::panel_kept(int c0, int c1, int i, int g, bool done, Range* cols,
+                             double** first) const {
+  for (int q = 0; q < g; ++q, ++i) {
+    Range c{c0, c1};
+    if (band_) {
+      const int32_t r = iord_[i] - 1;
+      c = {std::max(c0, band_->entry(r)), std::min(c1, band_->hi(r) + 1)};
+      if (done && i < c1) c.end = std::min(c.end, ju(i) + 1);
+    }
+    cols[q] = c;
+    first[q] = c.begin < c.end ? at(iord_, i, c.begin) : nullptr;
+  }
 }
 
 // The panel's rows at positions c0 + [own) into its copies: values (+0.0 where a row keeps
@@ -55,14 +62,11 @@ void Elimination::panel_in(const Block& B, int c0, int c1, Range own) {
   const int64_t ld = xld_;
   for (int i0 = own.begin; i0 < own.end; i0 += kGroup) {
     const int g = std::min(kGroup, own.end - i0);
-    const double* ar[kGroup];
+    double* ar[kGroup];
     const double* sr[kGroup];
     Range cols[kGroup];
-    for (int q = 0; q < g; ++q) {
-      cols[q] = panel_kept(c0, c1, c0 + i0 + q, false);
-      ar[q] = cols[q].begin < cols[q].end ? at(iord_, c0 + i0 + q, cols[q].begin) : nullptr;
-      sr[q] = srow(B, c0 + i0 + q) + (c0 - B.k0);
-    }
+    panel_kept(c0, c1, c0 + i0, g, false, cols, ar);
+    for (int q = 0; q < g; ++q) sr[q] = srow(B, c0 + i0 + q) + (c0 - B.k0);
     for (int j = 0; j < w; ++j) {
       double* x = x_.data() + j * ld + i0;
       double* y = y_.data() + j * ld + i0;
@@ -84,10 +88,7 @@ void Elimination::panel_out(int c0, int c1, Range own, bool done) {
     const int g = std::min(kGroup, own.end - i0);
     double* ar[kGroup];
     Range cols[kGroup];
-    for (int q = 0; q < g; ++q) {
-      cols[q] = panel_kept(c0, c1, c0 + i0 + q, done);
-      ar[q] = cols[q].begin < cols[q].end ? at(iord_, c0 + i0 + q, cols[q].begin) : nullptr;
-    }
+    panel_kept(c0, c1, c0 + i0, g, done, cols, ar);
     for (int j = 0; j < w; ++j) {
       const double* x = x_.data() + j * ld + i0;
       const int c = c0 + j;
