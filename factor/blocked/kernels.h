@@ -36,6 +36,12 @@ struct Kernels {
   // on the stack (mr x depth values).
   void (*gemm)(int m_rows, int ncols, int k, const double* a, int64_t lda, const double* bp,
                double* c, int64_t ldc);
+  // x[j] and y[j] exchanged, j < n.
+  void (*swap)(int n, double* x, double* y);
+  // Rows, each where it stands, as the columns of a block and back, q < rows, j < n:
+  // to_columns sets dst[j*ld + q] = src[q][j], from_columns dst[q][j] = src[j*ld + q].
+  void (*to_columns)(int rows, int n, const double* const* src, double* dst, int64_t ld);
+  void (*from_columns)(int rows, int n, const double* src, int64_t ld, double* const* dst);
   // y[j] += x * u[j], j < n.
   void (*axpy)(int n, double x, const double* u, double* y);
   // y[i] += l[i] * u, i < n.

@@ -67,14 +67,16 @@ void Elimination::panel_in(const Block& B, int c0, int c1, Range own) {
     Range cols[kGroup];
     panel_kept(c0, c1, c0 + i0, g, false, cols, ar);
     for (int q = 0; q < g; ++q) sr[q] = srow(B, c0 + i0 + q) + (c0 - B.k0);
+    k_.to_columns(g, w, sr, y_.data() + i0, ld);
+    if (!band_) {  // every row keeps every column
+      k_.to_columns(g, w, ar, x_.data() + i0, ld);
+      continue;
+    }
     for (int j = 0; j < w; ++j) {
       double* x = x_.data() + j * ld + i0;
-      double* y = y_.data() + j * ld + i0;
-      for (int q = 0; q < g; ++q) {
-        const int c = c0 + j;
+      const int c = c0 + j;
+      for (int q = 0; q < g; ++q)
         x[q] = c >= cols[q].begin && c < cols[q].end ? ar[q][c - cols[q].begin] : 0.0;
-        y[q] = sr[q][j];
-      }
     }
   }
 }
@@ -89,15 +91,18 @@ void Elimination::panel_out(int c0, int c1, Range own, bool done) {
     double* ar[kGroup];
     Range cols[kGroup];
     panel_kept(c0, c1, c0 + i0, g, done, cols, ar);
+    if (!band_) {
+      k_.from_columns(g, w, x_.data() + i0, ld, ar);
+      continue;
+    }
     for (int j = 0; j < w; ++j) {
       const double* x = x_.data() + j * ld + i0;
       const int c = c0 + j;
       for (int q = 0; q < g; ++q)
         if (c >= cols[q].begin && c < cols[q].end) ar[q][c - cols[q].begin] = x[q];
     }
-    if (band_)
-      for (int q = 0; q < g; ++q)
-        if (ar[q] && !all_finite(ar[q], cols[q].end - cols[q].begin)) not_finite_.store(true);
+    for (int q = 0; q < g; ++q)
+      if (ar[q] && !all_finite(ar[q], cols[q].end - cols[q].begin)) not_finite_.store(true);
   }
 }
 
@@ -166,8 +171,7 @@ bool Elimination::factor_panel(Block& B, int c0, int c1, int rows_end, int most)
     const int p = piv_[static_cast<size_t>(k)];
     if (p == k) continue;
     if (!band_) swap_columns(k, p, {B.k0, c0}, {c1, B.k1});
-    std::swap_ranges(srow(B, k) + (c1 - B.k0), srow(B, k) + (B.k1 - B.k0),
-                     srow(B, p) + (c1 - B.k0));
+    k_.swap(B.k1 - c1, srow(B, k) + (c1 - B.k0), srow(B, p) + (c1 - B.k0));
   }
   return true;
 }

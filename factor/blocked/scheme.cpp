@@ -242,8 +242,8 @@ void Elimination::trisolve(const int32_t* order, Block& B, int p0, int p1, int c
 void Elimination::swap_columns(int k, int p, Range x, Range y) {
   double* rk = a_ + k * lda_;
   double* rp = a_ + p * lda_;
-  std::swap_ranges(rk + x.begin, rk + x.end, rp + x.begin);
-  std::swap_ranges(rk + y.begin, rk + y.end, rp + y.begin);
+  k_.swap(x.end - x.begin, rk + x.begin, rp + x.begin);
+  k_.swap(y.end - y.begin, rk + y.begin, rp + y.begin);
 }
 
 // The block's exchanges, in step order, in the rows of the next block's sums and, on the dense
@@ -260,8 +260,7 @@ void Elimination::exchange_outside(const Block& J, const Block* next) {
       const int p = piv_[static_cast<size_t>(k)];
       if (p == k) continue;
       if (!band_) swap_columns(k, p, left, right);
-      if (t == 0 && next != nullptr)
-        std::swap_ranges(srow(*next, k), srow(*next, k) + nb_, srow(*next, p));
+      if (t == 0 && next != nullptr) k_.swap(nb_, srow(*next, k), srow(*next, p));
     }
   });
 }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "factor/blocked/kernels.h"
 
@@ -212,6 +213,58 @@ struct TileKernels {
     }
   }
 
+  static void swap(int n, double* x, double* y) {
+    int j = 0;
+    for (; j + W <= n; j += W) {
+      const T a = V::load(x + j), b = V::load(y + j);
+      V::store(x + j, b);
+      V::store(y + j, a);
+    }
+    for (; j < n; ++j) std::swap(x[j], y[j]);
+  }
+
+  // A block of rows stored as columns and back, with four lanes four rows and four columns at a
+  // time, turned in registers (a 4 x 4 block turned twice is itself).
+  static void to_columns(int rows, int n, const double* const* src, double* dst, int64_t ld) {
+    int q0 = 0;
+    if constexpr (W == 4) {
+      for (; q0 + 4 <= rows; q0 += 4) {
+        int j = 0;
+        for (; j + 4 <= n; j += 4) {
+          T r[4] = {V::load(src[q0] + j), V::load(src[q0 + 1] + j), V::load(src[q0 + 2] + j),
+                    V::load(src[q0 + 3] + j)};
+          V::transpose(r);
+#pragma GCC unroll 4
+          for (int c = 0; c < 4; ++c) V::store(dst + (j + c) * ld + q0, r[c]);
+        }
+        for (; j < n; ++j)
+          for (int q = q0; q < q0 + 4; ++q) dst[j * ld + q] = src[q][j];
+      }
+    }
+    for (int j = 0; j < n; ++j)
+      for (int q = q0; q < rows; ++q) dst[j * ld + q] = src[q][j];
+  }
+
+  static void from_columns(int rows, int n, const double* src, int64_t ld, double* const* dst) {
+    int q0 = 0;
+    if constexpr (W == 4) {
+      for (; q0 + 4 <= rows; q0 += 4) {
+        int j = 0;
+        for (; j + 4 <= n; j += 4) {
+          T r[4] = {V::load(src + j * ld + q0), V::load(src + (j + 1) * ld + q0),
+                    V::load(src + (j + 2) * ld + q0), V::load(src + (j + 3) * ld + q0)};
+          V::transpose(r);
+#pragma GCC unroll 4
+          for (int q = 0; q < 4; ++q) V::store(dst[q0 + q] + j, r[q]);
+        }
+        for (; j < n; ++j)
+          for (int q = q0; q < q0 + 4; ++q) dst[q][j] = src[j * ld + q];
+      }
+    }
+    for (int j = 0; j < n; ++j)
+      for (int q = q0; q < rows; ++q) dst[q][j] = src[j * ld + q];
+  }
+
   static void axpy(int n, double x, const double* u, double* y) {
     const T xv = V::set1(x);
     int j = 0;
@@ -260,8 +313,9 @@ struct TileKernels {
   }
 
   static constexpr Kernels table(Isa isa) {
-    return Kernels{isa,  MR,   NR,       kDepth, kBlockColumns, kPackColumns, pack_b,
-                   gemm, axpy, axpy_col, sub,    div,           pivot};
+    return Kernels{isa,      MR,   NR,   kDepth,     kBlockColumns, kPackColumns,
+                   pack_b,   gemm, swap, to_columns, from_columns,  axpy,
+                   axpy_col, sub,  div,  pivot};
   }
 };
 

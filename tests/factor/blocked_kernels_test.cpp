@@ -159,6 +159,40 @@ TEST(BlockedKernels, RowOperationsMatchTheirLoops) {
         std::vector<double> in_place = y0;
         k->sub(n, in_place.data(), s.data(), in_place.data());
         EXPECT_TRUE(same_bits(in_place, e)) << "sub in place n " << n;
+        std::vector<double> x1 = u, y1 = y0;
+        k->swap(n, x1.data(), y1.data());
+        EXPECT_TRUE(same_bits(x1, y0) && same_bits(y1, u)) << "swap n " << n;
+      }
+  }
+}
+
+// Rows where they stand into the columns of a block and back: every row count of a group,
+// column counts around the lanes, a leading dimension beyond the rows; what lies between the
+// block's columns and beyond its rows stays untouched.
+TEST(BlockedKernels, RowsTurnIntoColumnsAndBack) {
+  std::mt19937_64 rng(13);
+  for (const IsaVariant* v : variants()) {
+    SCOPED_TRACE(v->name);
+    const Kernels* k = v->kernels();
+    for (int rows = 0; rows <= 9; ++rows)
+      for (int n : {0, 1, 3, 4, 5, 8, 11, 32}) {
+        const int64_t ld = rows + 3, stride = n + 5;
+        const std::vector<double> src = values(static_cast<size_t>(rows * stride), true, rng);
+        std::vector<const double*> in;
+        for (int q = 0; q < rows; ++q) in.push_back(src.data() + q * stride);
+        std::vector<double> cols(static_cast<size_t>(ld * std::max(n, 1)), -7.0), e = cols;
+        for (int j = 0; j < n; ++j)
+          for (int q = 0; q < rows; ++q) e[j * ld + q] = src[q * stride + j];
+        k->to_columns(rows, n, in.data(), cols.data(), ld);
+        EXPECT_TRUE(same_bits(cols, e)) << "to_columns rows " << rows << " n " << n;
+        std::vector<double> back(src.size(), -7.0);
+        std::vector<double*> out;
+        for (int q = 0; q < rows; ++q) out.push_back(back.data() + q * stride);
+        k->from_columns(rows, n, cols.data(), ld, out.data());
+        for (int q = 0; q < rows; ++q)
+          for (int j = 0; j < stride; ++j)
+            EXPECT_EQ(bits(back[q * stride + j]), bits(j < n ? src[q * stride + j] : -7.0))
+                << "from_columns rows " << rows << " n " << n << " at " << q << "," << j;
       }
   }
 }
