@@ -67,6 +67,8 @@ namespace {
 
 // The report's lines are composed in blocks of about this size, each handed over as one write.
 constexpr size_t kBlockBytes = size_t{1} << 20;
+// Lines of zeros are copied in runs of about this size.
+constexpr size_t kRunBytes = size_t{8} << 10;
 
 }  // namespace
 
@@ -88,14 +90,33 @@ void write_stiffness_report(const COMPAR& c, const UpperRows& U, recio::TextSink
   for (int32_t k = 0; k < NPL; ++k) zero_line += zero_field;
   zero_line += "\r\n";
   const size_t full = zero_line.size();
+  // Most lines of a band's report hold no entry: they go in runs, many lines a copy.
+  std::string zero_lines;
+  for (size_t k = 0; k < std::max<size_t>(1, kRunBytes / full); ++k) zero_lines += zero_line;
+  const int64_t run_lines = static_cast<int64_t>(zero_lines.size() / full);
 
   std::string block;
-  block.reserve(kBlockBytes + full * 2);
+  block.reserve(kBlockBytes + zero_lines.size() + full * 2);
   for (int32_t I = 1; I <= NEQ; ++I) {
     block += "\r\n";  // every row starts with an empty line
     int64_t e = U.row_begin(I);
     const int64_t end = U.row_end(I);
-    for (int32_t J0 = I; J0 <= NEQ; J0 += NPL) {
+    for (int32_t J0 = I; J0 <= NEQ;) {
+      // The whole lines before the next entry (or the end of the row) hold only zeros.
+      const int64_t last = e == end ? NEQ : std::min<int64_t>(NEQ, U.col[e] - 1);
+      if (const int64_t lines = (last - J0 + 1) / NPL; lines > 0) {
+        for (int64_t left = lines; left > 0;) {
+          const int64_t now = std::min(left, run_lines);
+          block.append(zero_lines, 0, static_cast<size_t>(now) * full);
+          left -= now;
+          if (block.size() >= kBlockBytes) {
+            out.put_lines(block);
+            block.clear();
+          }
+        }
+        J0 += static_cast<int32_t>(lines * NPL);
+        continue;
+      }
       const int32_t J1 = std::min<int64_t>(NEQ, static_cast<int64_t>(J0) + NPL - 1);
       const size_t fields = static_cast<size_t>(J1 - J0 + 1);
       if (e == end || U.col[e] > J1) {
@@ -119,6 +140,7 @@ void write_stiffness_report(const COMPAR& c, const UpperRows& U, recio::TextSink
         out.put_lines(block);
         block.clear();
       }
+      J0 += NPL;
     }
   }
   out.put_lines(block);
