@@ -97,6 +97,12 @@ void write_stiffness_report(const COMPAR& c, const UpperRows& U, recio::TextSink
 
   std::string block;
   block.reserve(kBlockBytes + zero_lines.size() + full * 2);
+  const auto hand_over_full = [&] {
+    if (block.size() >= kBlockBytes) {
+      out.put_lines(block);
+      block.clear();
+    }
+  };
   for (int32_t I = 1; I <= NEQ; ++I) {
     block += "\r\n";  // every row starts with an empty line
     int64_t e = U.row_begin(I);
@@ -109,10 +115,7 @@ void write_stiffness_report(const COMPAR& c, const UpperRows& U, recio::TextSink
           const int64_t now = std::min(left, run_lines);
           block.append(zero_lines, 0, static_cast<size_t>(now) * full);
           left -= now;
-          if (block.size() >= kBlockBytes) {
-            out.put_lines(block);
-            block.clear();
-          }
+          hand_over_full();
         }
         J0 += static_cast<int32_t>(lines * NPL);
         continue;
@@ -136,10 +139,7 @@ void write_stiffness_report(const COMPAR& c, const UpperRows& U, recio::TextSink
         }
         block += "\r\n";
       }
-      if (block.size() >= kBlockBytes) {
-        out.put_lines(block);
-        block.clear();
-      }
+      hand_over_full();
       J0 += NPL;
     }
   }

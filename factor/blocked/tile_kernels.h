@@ -71,41 +71,67 @@ struct TileKernels {
   }
 
   // Rows [0, rows) (at most MR) of A, k steps of m from a (row i at a + i*lda), as `tile` reads
-  // a packed panel: MR values per m, rows from `rows` on +0.0. The rows are read side by side,
-  // so that their loads from memory overlap, and with four lanes four rows and four steps at a
-  // time, turned in registers.
+  // a packed panel: MR values per m, rows from `rows` on +0.0. A full panel is the rows stored
+  // as columns of MR values (to_columns, inlined here so that the rows are counted at compile
+  // time).
   static void pack_panel(int rows, int k, const double* a, int64_t lda, double* dst) {
     if (rows == MR) {
       const double* ar[MR];
       for (int i = 0; i < MR; ++i) ar[i] = a + i * lda;
-      int m = 0;
-      if constexpr (W == 4) {
-        // Four steps of m at a time: each four rows as four vectors, turned into four columns
-        // of the panel; the rows past the last four one by one.
-        constexpr int kWhole = MR / 4 * 4;
-        for (; m + 4 <= k; m += 4) {
-#pragma GCC unroll 4
-          for (int i = 0; i < kWhole; i += 4) {
-            T r[4] = {V::load(ar[i] + m), V::load(ar[i + 1] + m), V::load(ar[i + 2] + m),
-                      V::load(ar[i + 3] + m)};
-            V::transpose(r);
-#pragma GCC unroll 4
-            for (int q = 0; q < 4; ++q) V::store(dst + (m + q) * MR + i, r[q]);
-          }
-#pragma GCC unroll 4
-          for (int q = 0; q < 4; ++q)
-#pragma GCC unroll 4
-            for (int i = kWhole; i < MR; ++i) dst[(m + q) * MR + i] = ar[i][m + q];
-        }
-      }
-      for (; m < k; ++m) {
-#pragma GCC unroll 16
-        for (int i = 0; i < MR; ++i) dst[m * MR + i] = ar[i][m];
-      }
+      to_columns(MR, k, ar, dst, MR);
       return;
     }
     for (int m = 0; m < k; ++m)
       for (int i = 0; i < MR; ++i) dst[m * MR + i] = i < rows ? a[i * lda + m] : 0.0;
+  }
+
+  // A block of rows stored as columns and back. Four columns at a time, the rows read side by
+  // side (their loads from memory overlap); with four lanes each four rows by four columns are
+  // turned in registers (a 4 x 4 block turned twice is itself), the rows past the last four
+  // and the columns past the last four one value at a time.
+  [[gnu::always_inline]] static inline void to_columns(int rows, int n, const double* const* src,
+                                                       double* dst, int64_t ld) {
+    int j = 0;
+    if constexpr (W == 4) {
+      const int whole = rows / 4 * 4;
+      for (; j + 4 <= n; j += 4) {
+#pragma GCC unroll 4
+        for (int q0 = 0; q0 < whole; q0 += 4) {
+          T r[4] = {V::load(src[q0] + j), V::load(src[q0 + 1] + j), V::load(src[q0 + 2] + j),
+                    V::load(src[q0 + 3] + j)};
+          V::transpose(r);
+#pragma GCC unroll 4
+          for (int c = 0; c < 4; ++c) V::store(dst + (j + c) * ld + q0, r[c]);
+        }
+#pragma GCC unroll 4
+        for (int c = 0; c < 4; ++c)
+#pragma GCC unroll 4
+          for (int q = whole; q < rows; ++q) dst[(j + c) * ld + q] = src[q][j + c];
+      }
+    }
+    for (; j < n; ++j)
+#pragma GCC unroll 16
+      for (int q = 0; q < rows; ++q) dst[j * ld + q] = src[q][j];
+  }
+
+  static void from_columns(int rows, int n, const double* src, int64_t ld, double* const* dst) {
+    int j = 0;
+    if constexpr (W == 4) {
+      const int whole = rows / 4 * 4;
+      for (; j + 4 <= n; j += 4) {
+        for (int q0 = 0; q0 < whole; q0 += 4) {
+          T r[4] = {V::load(src + j * ld + q0), V::load(src + (j + 1) * ld + q0),
+                    V::load(src + (j + 2) * ld + q0), V::load(src + (j + 3) * ld + q0)};
+          V::transpose(r);
+#pragma GCC unroll 4
+          for (int q = 0; q < 4; ++q) V::store(dst[q0 + q] + j, r[q]);
+        }
+        for (int c = 0; c < 4; ++c)
+          for (int q = whole; q < rows; ++q) dst[q][j + c] = src[(j + c) * ld + q];
+      }
+    }
+    for (; j < n; ++j)
+      for (int q = 0; q < rows; ++q) dst[q][j] = src[j * ld + q];
   }
 
   // A tile cut by the right edge of C: a full tile on a copy of its valid part (the columns past
@@ -221,48 +247,6 @@ struct TileKernels {
       V::store(y + j, a);
     }
     for (; j < n; ++j) std::swap(x[j], y[j]);
-  }
-
-  // A block of rows stored as columns and back, with four lanes four rows and four columns at a
-  // time, turned in registers (a 4 x 4 block turned twice is itself).
-  static void to_columns(int rows, int n, const double* const* src, double* dst, int64_t ld) {
-    int q0 = 0;
-    if constexpr (W == 4) {
-      for (; q0 + 4 <= rows; q0 += 4) {
-        int j = 0;
-        for (; j + 4 <= n; j += 4) {
-          T r[4] = {V::load(src[q0] + j), V::load(src[q0 + 1] + j), V::load(src[q0 + 2] + j),
-                    V::load(src[q0 + 3] + j)};
-          V::transpose(r);
-#pragma GCC unroll 4
-          for (int c = 0; c < 4; ++c) V::store(dst + (j + c) * ld + q0, r[c]);
-        }
-        for (; j < n; ++j)
-          for (int q = q0; q < q0 + 4; ++q) dst[j * ld + q] = src[q][j];
-      }
-    }
-    for (int j = 0; j < n; ++j)
-      for (int q = q0; q < rows; ++q) dst[j * ld + q] = src[q][j];
-  }
-
-  static void from_columns(int rows, int n, const double* src, int64_t ld, double* const* dst) {
-    int q0 = 0;
-    if constexpr (W == 4) {
-      for (; q0 + 4 <= rows; q0 += 4) {
-        int j = 0;
-        for (; j + 4 <= n; j += 4) {
-          T r[4] = {V::load(src + j * ld + q0), V::load(src + (j + 1) * ld + q0),
-                    V::load(src + (j + 2) * ld + q0), V::load(src + (j + 3) * ld + q0)};
-          V::transpose(r);
-#pragma GCC unroll 4
-          for (int q = 0; q < 4; ++q) V::store(dst[q0 + q] + j, r[q]);
-        }
-        for (; j < n; ++j)
-          for (int q = q0; q < q0 + 4; ++q) dst[q][j] = src[j * ld + q];
-      }
-    }
-    for (int j = 0; j < n; ++j)
-      for (int q = q0; q < rows; ++q) dst[q][j] = src[j * ld + q];
   }
 
   static void axpy(int n, double x, const double* u, double* y) {
