@@ -7,8 +7,9 @@
 // a user could have from a library on the same matrix (OpenBLAS dgetrf at 2 threads on the
 // dense matrix; dgbtrf on band storage, the better of 1 and 2 threads), and the run against
 // that factorization plus the floor. Times are medians of repetitions that each run the
-// program, write the floor and factor with the library, in turn. Run by bench/run.sh; see the
-// README.
+// program, write the floor and factor with the library, in turn; each also reads what the
+// core gives the factorization's register tile (core: fused / separate, bench/core_check.h;
+// 1.00 on an idle core). Run by bench/run.sh; see the README.
 //
 //   drav_pipeline_bench DRAV_EXE [--quick] [--reps R] [--literal-max N] [--only NAME]
 //
@@ -32,6 +33,7 @@
 #include <vector>
 
 #include "assembly/genlu.h"
+#include "bench/core_check.h"
 #include "bench/run_support.h"
 #ifdef DRAV_BENCH_LAPACK
 #include "bench/lapack_yardstick.h"
@@ -267,10 +269,10 @@ int main(int argc, char** argv) {
 
   const fs::path root =
       fs::temp_directory_path() / ("drav-pipeline-bench-" + std::to_string(getpid()));
-  std::printf("%-18s %5s %4s %9s %8s %7s %7s %7s %9s %13s %7s %7s %9s %7s %9s %7s %7s\n", "case",
-              "NEQ", "b", "literal s", "ours s", "lib s", "run s", "floor s", "run/floor",
+  std::printf("%-18s %5s %4s %9s %8s %7s %7s %7s %9s %13s %7s %7s %9s %7s %9s %7s %7s %5s\n",
+              "case", "NEQ", "b", "literal s", "ours s", "lib s", "run s", "floor s", "run/floor",
               "run/(lib+flr)", "run cpu", "flr cpu", "cpu ratio", "peak MB", "peak/8N^2", "AA0 MB",
-              "disk MB");
+              "disk MB", "core");
   std::map<int, double> literal_seconds;  // measured, by NEQ
   for (const Case& cs : cases) {
     if (!only.empty() && cs.name.find(only) == std::string::npos) continue;
@@ -293,7 +295,7 @@ int main(int argc, char** argv) {
 
     // Each repetition a whole run, the floor (the sizes of the run's output files) and the
     // library factorization, in turn: a machine whose speed drifts weighs on all of them alike.
-    std::vector<double> run_s, floor_s, run_cpu, floor_cpu, lib_s;
+    std::vector<double> run_s, floor_s, run_cpu, floor_cpu, lib_s, core;
     long peak_kb = 0;
     struct stat aa {};
     std::vector<uintmax_t> sizes;  // every run leaves the same
@@ -312,6 +314,8 @@ int main(int argc, char** argv) {
       floor_s.push_back(f.seconds);
       floor_cpu.push_back(f.cpu);
       lib_s.push_back(yardstick.once());
+      if (const drav::bench::CoreReading c = drav::bench::read_core(); c.measured())
+        core.push_back(c.ratio());
     }
 
     // The factorizations in this process, on the matrix the run generates.
@@ -358,12 +362,18 @@ int main(int argc, char** argv) {
       std::snprintf(buf, sizeof buf, "%.2f", run / (lib + floor));
       lib_ratio = buf;
     }
+    std::string core_text = "-";
+    if (!core.empty()) {
+      std::snprintf(buf, sizeof buf, "%.2f", median(core));
+      core_text = buf;
+    }
     std::printf(
         "%-18s %5d %4d %9s %8.3f %7s %7.3f %7.3f %9.2f %13s %7.3f %7.3f %9.2f %7.1f %8.1f%% %7.1f "
-        "%7.1f\n",
+        "%7.1f %5s\n",
         cs.name.c_str(), n, U.half_band(), literal.c_str(), median(ours_s), lib_text.c_str(), run,
         floor, run / floor, lib_ratio.c_str(), rcpu, fcpu, rcpu / fcpu, peak_mb,
-        100.0 * peak_kb * 1024.0 / (8.0 * n * n), aa.st_size / 1e6, aa.st_blocks * 512 / 1e6);
+        100.0 * peak_kb * 1024.0 / (8.0 * n * n), aa.st_size / 1e6, aa.st_blocks * 512 / 1e6,
+        core_text.c_str());
     std::fflush(stdout);
   }
   fs::remove_all(root);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/core_check.h"
 #include "bench/lapack_yardstick.h"
 #include "factor/band_lu.h"
 #include "factor/blocked/isa.h"
@@ -268,14 +269,18 @@ void run_case(const Case& cs, const Options& opt, double& literal_per_n3) {
 
   // Each repetition times every variant once, in turn: a machine whose speed drifts (other
   // work, the clock) then weighs on all of them alike, and the ratios are taken in one run.
-  std::vector<double> times[4][2];
-  for (int rep = 0; rep < opt.reps; ++rep)
+  // Each repetition also reads what the core gives the register tile (core_check.h).
+  std::vector<double> times[4][2], core;
+  for (int rep = 0; rep < opt.reps; ++rep) {
     for (int t = 1; t <= 2; ++t) {
       times[0][t - 1].push_back(blocked(t));
       times[1][t - 1].push_back(chosen(t));
       times[2][t - 1].push_back(drav::bench::lapack_seconds(dense, t));
       if (banded) times[3][t - 1].push_back(drav::bench::lapack_seconds(ab, t));
     }
+    if (const drav::bench::CoreReading c = drav::bench::read_core(); c.measured())
+      core.push_back(c.ratio());
+  }
   for (int t = 0; t < 2; ++t) {
     r.blocked[t] = median(times[0][t]);
     r.chosen[t] = median(times[1][t]);
@@ -298,6 +303,7 @@ void run_case(const Case& cs, const Options& opt, double& literal_per_n3) {
     std::printf(" dgbtrf_1t_s=%.4f dgbtrf_2t_s=%.4f ratio_gb_1t=%.3f ratio_gb_2t=%.3f", r.dgbtrf[0],
                 r.dgbtrf[1], r.chosen[0] / best, r.chosen[1] / best);
   }
+  if (!core.empty()) std::printf(" core=%.2f", median(core));
   std::printf(" exact=%s\n", r.exact.c_str());
   std::fflush(stdout);
 }
