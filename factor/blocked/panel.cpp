@@ -13,6 +13,14 @@ namespace {
 // Rows copied together between the storage and the panel's columns.
 constexpr int kGroup = 8;
 
+// Whether each of the g rows keeps every column of the panel [c0, c1): always on the dense
+// matrix, and on a band for the rows inside it.
+bool keep_all(const Range* cols, int g, int c0, int c1) {
+  for (int q = 0; q < g; ++q)
+    if (cols[q].begin != c0 || cols[q].end != c1) return false;
+  return true;
+}
+
 }  // namespace
 
 // Step 2 for block B, whose sums hold every term m < B.k0, with at most `most` members.
@@ -68,7 +76,7 @@ void Elimination::panel_in(const Block& B, int c0, int c1, Range own) {
     panel_kept(c0, c1, c0 + i0, g, false, cols, ar);
     for (int q = 0; q < g; ++q) sr[q] = srow(B, c0 + i0 + q) + (c0 - B.k0);
     k_.to_columns(g, w, sr, y_.data() + i0, ld);
-    if (!band_) {  // every row keeps every column
+    if (keep_all(cols, g, c0, c1)) {
       k_.to_columns(g, w, ar, x_.data() + i0, ld);
       continue;
     }
@@ -91,16 +99,17 @@ void Elimination::panel_out(int c0, int c1, Range own, bool done) {
     double* ar[kGroup];
     Range cols[kGroup];
     panel_kept(c0, c1, c0 + i0, g, done, cols, ar);
-    if (!band_) {
+    if (keep_all(cols, g, c0, c1)) {
       k_.from_columns(g, w, x_.data() + i0, ld, ar);
-      continue;
+    } else {
+      for (int j = 0; j < w; ++j) {
+        const double* x = x_.data() + j * ld + i0;
+        const int c = c0 + j;
+        for (int q = 0; q < g; ++q)
+          if (c >= cols[q].begin && c < cols[q].end) ar[q][c - cols[q].begin] = x[q];
+      }
     }
-    for (int j = 0; j < w; ++j) {
-      const double* x = x_.data() + j * ld + i0;
-      const int c = c0 + j;
-      for (int q = 0; q < g; ++q)
-        if (c >= cols[q].begin && c < cols[q].end) ar[q][c - cols[q].begin] = x[q];
-    }
+    if (!band_) continue;
     for (int q = 0; q < g; ++q)
       if (ar[q] && !all_finite(ar[q], cols[q].end - cols[q].begin)) not_finite_.store(true);
   }
