@@ -23,15 +23,19 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (!drav::bench::read_core().measured()) {
+  // The first round's reading also tells whether there is anything to read.
+  drav::bench::CoreReading c = drav::bench::read_core();
+  if (!c.measured()) {
     std::printf("drav_tile_check needs x86-64 with AVX2 and FMA\n");
     return 0;
   }
   std::printf("# G multiply-adds per second of the 6 x 8 tile in L1, best of 5 stretches\n");
   std::printf("%-5s %12s %8s %8s\n", "round", "mul + add", "fused", "ratio");
   for (int r = 0; r < rounds; ++r) {
-    if (r > 0 && gap > 0) std::this_thread::sleep_for(std::chrono::duration<double>(gap));
-    const drav::bench::CoreReading c = drav::bench::read_core();
+    if (r > 0) {
+      if (gap > 0) std::this_thread::sleep_for(std::chrono::duration<double>(gap));
+      c = drav::bench::read_core();
+    }
     std::printf("%-5d %12.2f %8.2f %8.2f\n", r + 1, c.separate, c.fused, c.ratio());
     std::fflush(stdout);
   }
