@@ -88,7 +88,8 @@ WideBand::Pads wide_band_pads(const BlockedOptions& opt = {});
 FactorOutcome LUDECOMP_WIDE_BAND(WideBand& A, int32_t* IORD, const BlockedOptions& opt = {});
 
 // True when a band of half band b of order N is worth factoring on storage of its own: the
-// slots, about 3b wide, are well short of the dense rows.
+// slots (about 2b wide, up to 3b where the exchanges fill the rows of U) are well short of
+// the dense rows.
 bool wide_band_pays(int32_t N, int32_t half_band);
 
 }  // namespace drav

@@ -12,8 +12,12 @@ bool WideBand::allocate(int32_t n, int32_t b, Pads pads) {
   b = std::clamp(b, 1, std::max(m, 1));
   pads.left = std::max(pads.left, 0);
   pads.right = std::max(pads.right, 0);
-  const int64_t ld = int64_t{pads.left} + 3 * int64_t{b} - 2 + pads.right;
+  const int64_t ld = int64_t{pads.left} + 2 * int64_t{b} - 1 + pads.right;
   if (!slots_.allocate(static_cast<int64_t>(m) * ld)) return false;
+  // Each row's band is most of its slot, and the factorization touches every row: on small
+  // pages the first touch of each page costs a fault, on some virtual machines a second one in
+  // the host as well.
+  slots_.prefer_large_pages();
   try {
     start_.resize(static_cast<size_t>(m));
     hi_.resize(static_cast<size_t>(m));
@@ -79,8 +83,9 @@ void WideBand::row(int32_t p, double* out) const {
   const int32_t first = std::min(lcols, entry(r));
   std::copy(zeros_.begin(), zeros_.begin() + first, out);
   std::copy(at(r, first), at(r, lcols), out + first);
-  // A row of U: +0.0 past the reach of its step. Below a failing step: the row as it stands.
-  const int32_t last = std::min(n_ - 1, k <= steps_ ? ju[static_cast<size_t>(k)] : hi(r));
+  // A row of U: +0.0 past the reach of its step (after a failure, also past what it holds: its
+  // columns beyond the last block were not formed). Below a failing step: the row as it stands.
+  const int32_t last = std::min({n_ - 1, k <= steps_ ? ju[static_cast<size_t>(k)] : hi(r), hi(r)});
   std::fill(out + lcols, out + n_, 0.0);
   if (lcols <= last) std::copy(at(r, lcols), at(r, last) + 1, out + lcols);
 }

@@ -1,16 +1,19 @@
 // A wide band on band storage of its own, which the blocked scheme factors in place
 // (LUDECOMP_WIDE_BAND in blocked_lu.h): the dense matrix is never touched.
 //
-// Every entry row r keeps a slot of columns r-b+1-left .. r+2b-2+right (b the half band,
+// Every entry row r keeps a slot of columns r-b+1-left .. r+b-1+right (b the half band,
 // diagonal included) for the whole factorization, wherever the row exchanges move it: its entry
-// values, then its multipliers and, once it is the pivot row of some step k, its row of U (which
-// reaches no further than column k+2b-2, and k <= r unless the row was pushed down). Rows never
-// move, the row order only says which entry row stands where. Since column j of row r lies at
-// slots + r*ld + (j - r + b - 1 + left), rows at their own position are a strided matrix of
-// stride ld-1 for the columns inside each one's slot, so the register-tiled products run on the
-// storage itself. The margins are +0.0 and let a product over a run of steps start left of a
-// row's first entry or reach right of the end of its U. A row pushed down far enough to need
-// columns beyond its slot is moved to storage of its own (rare; see relocate).
+// values, then its multipliers and, once it is the pivot row of some step k, its row of U. Rows
+// never move, the row order only says which entry row stands where. Since column j of row r
+// lies at slots + r*ld + (j - r + b - 1 + left), rows at their own position are a strided
+// matrix of stride ld-1 for the columns inside each one's slot, so the register-tiled products
+// run on the storage itself. The margins are +0.0 and let a product over a run of steps start
+// left of a row's first entry or reach right of the end of its U. Without row exchanges a row
+// of U ends where its entries do; the exchanges can carry it up to column k+2b-2 at step k, and
+// a row pushed down can need columns further right still. A row that needs columns beyond its
+// slot is moved to storage of its own before they are written or read (see relocate): rare
+// where the pivots mostly stand on the diagonal, and the slots then hold only what the band
+// needs, about two thirds of what the worst case would.
 //
 // What is left out of the storage is +0.0 in LUDECOMP's matrix, with one exception: the
 // multiplier of a row at a step before it entered the window is (+0 - (+0)) / u(k,k), a zero

@@ -77,4 +77,24 @@ bool Elimination::make_room(const Block& B) {
   return true;
 }
 
+// (Band) A row of U of the runs of `w` gets room for the columns of w's block up to its run's
+// reach: its own part up to ju is written there, the rest read as +0.0 for the products. A row
+// that needs more than its slot holds is moved, with room to its own reach and as far again as
+// a slot reaches past its band, so that the blocks after this one seldom move it again. Runs
+// are made before the tasks start, so nothing reads the rows while they move.
+bool Elimination::reach_runs(const Tasks& w) {
+  if (!band_) return true;
+  const int right = band_->pads().right;
+  for (const Run& run : *w.runs) {
+    const int last = std::min(n_, run.cols) - 1;
+    for (int i = run.p0; i < run.p1; ++i) {
+      const int32_t r = w.order[i] - 1;
+      if (band_->hi(r) >= last) continue;
+      const int want = static_cast<int>(std::min<int64_t>(n_ - 1, int64_t{ju(i)} + right));
+      if (!band_->relocate(r, std::max(last, want))) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace drav::blocked

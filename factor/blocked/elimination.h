@@ -196,6 +196,8 @@ class Elimination {
   void gathered_product(const int32_t* order, const Block& B, int r0, int r1, int p0, int k, int c0,
                         int ncols, const double* bp, Gather& g);
   bool make_room(const Block& B);
+  // Room in the rows of U of the runs in `w` for the columns their tasks read and write.
+  bool reach_runs(const Tasks& w);
 
   // ---- lookahead.cpp ----
   void prepare(Tasks& w, Block& B, int m0, int m1, const int32_t* order, bool zero);

@@ -290,6 +290,7 @@ FactorOutcome Elimination::run() {
       if (!last) zero_sums(next, next.first, next.reach, next.k0, next.k1);
     } else {
       prepare(tasks, next, next.first, cur.k0, order, true);
+      if (!reach_runs(tasks)) return declined;
       auto body = [&](int t) {
         if (t == 0) {
           failed = !factor_block(cur, 1);
@@ -317,6 +318,7 @@ FactorOutcome Elimination::run() {
     // The terms of cur's own steps for the next block.
     Tasks own;
     prepare(own, next, cur.k0, cur.k1, iord_, false);
+    if (!reach_runs(own)) return declined;
     auto body = [&](int t) { run_tasks(own, t); };
     team_.run_open(body);
     cur = next;

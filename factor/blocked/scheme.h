@@ -56,7 +56,8 @@ FactorOutcome factor_wide_band(WideBand& A, int32_t* iord, const Kernels& kernel
                                const Shape& shape = {});
 
 // True when a band of half band b is worth band storage of its own at order n: its slots,
-// about 3b wide, are well short of the dense rows.
+// about 2b wide (up to 3b where the exchanges fill the rows of U), are well short of the
+// dense rows.
 bool band_storage_pays(int32_t n, int32_t half_band, const Shape& shape = {});
 
 }  // namespace drav::blocked
