@@ -75,12 +75,13 @@ int DRAV_LU(recio::TextSink& console) {
   allocate_or_fail(W.IEL, nonneg(c.NEMAX));
   const UpperRows A = generate_upper(c, W, LU);
   Factorization F;
+  const int threads = run_threads();
   const FactorOutcome outcome =
-      report_and_factor(c, W, A, first_non_finite(W, A), LU, F, run_threads(), matrix_file);
+      report_and_factor(c, W, A, first_non_finite(W, A), LU, F, threads, matrix_file);
 
   int32_t ISTAT = 0;
   if (outcome.stop == FactorOutcome::Stop::Complete) {
-    if (!matrix_file.rows_begun()) matrix_file.write_rows(F);
+    if (!matrix_file.rows_begun()) matrix_file.write_rows(F, threads);
     write_order(W.IORD, c.NEQ);
   } else {
     report_pivot_failure(outcome.KSTEP, outcome.pivot, c, console);

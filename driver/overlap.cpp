@@ -31,10 +31,10 @@ void MatrixFile::reopen() {
       recio::Replace::Whole, recio::ZeroPages::Holes);
 }
 
-void MatrixFile::write_rows(const Factorization& F) {
+void MatrixFile::write_rows(const Factorization& F, int threads) {
   begun_ = true;
   out_->replace_content();
-  write_matrix_rows(F, *out_);
+  write_matrix_rows(F, *out_, threads);
 }
 
 namespace {
@@ -100,7 +100,7 @@ FactorOutcome report_and_factor(const COMPAR& c, WorkArrays& W, const UpperRows&
     try {
       factorization();
       if (outcome.stop == FactorOutcome::Stop::Complete && matrix_file.replaces_whole())
-        matrix_file.write_rows(F);
+        matrix_file.write_rows(F, threads);
     } catch (...) {
       (matrix_file.rows_begun() ? rows_error : factor_error) = std::current_exception();
     }

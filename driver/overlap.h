@@ -25,8 +25,8 @@ class MatrixFile {
   explicit MatrixFile(int32_t ITER);
 
   // The rows of the complete factors as its new content (a factored matrix of no rows still
-  // replaces the file of an earlier run).
-  void write_rows(const Factorization& F);
+  // replaces the file of an earlier run), written by up to `threads` threads.
+  void write_rows(const Factorization& F, int threads = 1);
   // Whether write_rows has been called (whatever it came to).
   bool rows_begun() const { return begun_; }
   // True when the new content goes to a scratch file and the earlier file stays until close().

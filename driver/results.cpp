@@ -1,5 +1,6 @@
 #include "driver/results.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,14 +11,21 @@
 
 namespace drav {
 
-void write_matrix_rows(const Factorization& F, recio::SeqWriter& out) {
+void write_matrix_rows(const Factorization& F, recio::SeqWriter& out, int threads) {
   const int32_t n = F.order();
-  // Rows of the band kernel are composed here: its zeros, the signed zero multipliers and
-  // the band part; rows of a dense kernel are written from LU as they stand.
-  std::vector<double> buf(static_cast<size_t>(n));
-  for (int32_t i = 1; i <= n; ++i) {
-    out.write(F.row(i, buf.data()), static_cast<size_t>(n) * sizeof(double));
-  }
+  const size_t bytes = static_cast<size_t>(n) * sizeof(double);
+  // Copying into the system's cache is most of the cost of a large file, and the factorization
+  // has left the threads free: each takes a stretch of the rows. Below a few megabytes a
+  // thread costs more than it saves.
+  constexpr double kPartBytes = 4 << 20;
+  const double total = static_cast<double>(bytes) * n;
+  const int parts =
+      static_cast<int>(std::clamp(total / kPartBytes, 1.0, std::max(threads, 1) * 1.0));
+  // Rows of the band kernels are composed in the room given: their zeros, the signed zero
+  // multipliers and the band part; rows of a dense kernel are written from LU as they stand.
+  out.write_records(n, bytes, parts, [&](int64_t i, void* room) {
+    return static_cast<const void*>(F.row(static_cast<int32_t>(i + 1), static_cast<double*>(room)));
+  });
 }
 
 void write_order(const ZArray<int32_t>& IORD, int32_t NEQ) {

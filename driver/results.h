@@ -12,8 +12,9 @@
 
 namespace drav {
 
-// The factored matrix, one record of NEQ doubles per row, into the open matrix file.
-void write_matrix_rows(const Factorization& F, recio::SeqWriter& out);
+// The factored matrix, one record of NEQ doubles per row, into the open matrix file; a large
+// one in up to `threads` stretches side by side where the file allows it.
+void write_matrix_rows(const Factorization& F, recio::SeqWriter& out, int threads = 1);
 
 // order.dat (unit 7): the row order as one free-format write. Like drav0.dat it is replaced
 // whole: the old file stays until the new one is complete.

@@ -3,6 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace drav::recio {
 
@@ -302,28 +306,134 @@ bool all_zero(const unsigned char* p, size_t n) {
   return true;
 }
 
+// Bytes for the places of a file from `off` on, through a buffer of kWriteBuffer bytes, page
+// by page of the file: with `holes` a whole zero page inside the bytes of one put ends the
+// buffered run and is skipped; everything else is buffered and written where it belongs. Pages
+// are looked at before they are copied, so that the zeros of a long row are never copied.
+struct Spool {
+  os::File& file;
+  unsigned char* buf;
+  bool holes = true;
+  size_t used = 0;
+  int64_t off = 0;  // where the buffer's first byte goes
+
+  os::Status flush() {
+    const size_t n = used;
+    used = 0;  // dropped on failure too, so that nothing retries it
+    if (n == 0) return os::Status::success();
+    const os::Status st = file.write_at(off, buf, n);
+    off += static_cast<int64_t>(n);
+    return st;
+  }
+
+  os::Status put(const unsigned char* p, size_t n) {
+    constexpr size_t page = SeqWriter::kHolePage;
+    while (n > 0) {
+      const int64_t at = off + static_cast<int64_t>(used);
+      const auto into = static_cast<size_t>(at % static_cast<int64_t>(page));
+      if (holes && into == 0 && n >= page && all_zero(p, page)) {
+        if (const os::Status st = flush(); !st.ok()) return st;
+        off += static_cast<int64_t>(page);
+        p += page;
+        n -= page;
+        continue;
+      }
+      const size_t take = std::min({n, page - into, kWriteBuffer - used});
+      std::memcpy(buf + used, p, take);
+      used += take;
+      p += take;
+      n -= take;
+      if (used == kWriteBuffer) {
+        if (const os::Status st = flush(); !st.ok()) return st;
+      }
+    }
+    return os::Status::success();
+  }
+};
+
 }  // namespace
 
-// Page by page of the file: a whole zero page inside these bytes ends the buffered run and is
-// skipped; everything else is buffered. Pages are looked at before they are copied, so that
-// the zeros of a long row are never copied at all.
 void SeqWriter::put_with_holes(const unsigned char* p, size_t n) {
-  while (n > 0) {
-    const int64_t at = buf_off_ + static_cast<int64_t>(used_);
-    const auto into = static_cast<size_t>(at % static_cast<int64_t>(kHolePage));
-    if (into == 0 && n >= kHolePage && all_zero(p, kHolePage)) {
-      if (used_ > 0) flush();
-      buf_off_ += static_cast<int64_t>(kHolePage);
-      p += kHolePage;
-      n -= kHolePage;
-      continue;
+  Spool s{out_.file(), buf_.get(), true, used_, buf_off_};
+  const os::Status st = s.put(p, n);
+  used_ = s.used;
+  buf_off_ = s.off;
+  if (!st.ok()) fail_write(st);
+}
+
+void SeqWriter::write_records(int64_t count, size_t nbytes, int parts, const RecordSource& row) {
+  if (count <= 0) return;
+  replace_content();
+  // One stretch a part, each with a buffer and room for a record of its own.
+  struct Part {
+    int64_t first = 0, end = 0;
+    std::unique_ptr<unsigned char[]> buf;
+    std::vector<double> room;
+    int64_t failed = -1;  // the record that failed, from 0
+    os::Status st = os::Status::success();
+  };
+  std::vector<Part> part;
+  parts = static_cast<int>(std::clamp<int64_t>(parts, 1, std::max<int64_t>(count, 1)));
+  // Each part writes at the places of its records: a regular file, or one that keeps holes.
+  const bool places = holes_ || out_.file().is_regular();
+  if (places && parts > 1 && nbytes <= static_cast<size_t>(subrecord_limit_)) {
+    try {
+      part.resize(static_cast<size_t>(parts));
+      for (int t = 0; t < parts; ++t) {
+        Part& w = part[static_cast<size_t>(t)];
+        w.first = count * t / parts;
+        w.end = count * (t + 1) / parts;
+        w.buf = std::make_unique<unsigned char[]>(kWriteBuffer);
+        w.room.resize((nbytes + sizeof(double) - 1) / sizeof(double));
+      }
+    } catch (const std::bad_alloc&) {
+      part.clear();  // one after the other, then
     }
-    const size_t take = std::min({n, kHolePage - into, kWriteBuffer - used_});
-    std::memcpy(buf_.get() + used_, p, take);
-    used_ += take;
-    p += take;
-    n -= take;
-    if (used_ == kWriteBuffer) flush();
+  }
+  if (part.empty()) {
+    std::vector<double> room((nbytes + sizeof(double) - 1) / sizeof(double));
+    for (int64_t i = 0; i < count; ++i) write(row(i, room.data()), nbytes);
+    return;
+  }
+  flush();
+  const int64_t base = buf_off_, framed = static_cast<int64_t>(nbytes) + 8;
+  unsigned char len[4];
+  put_len(len, static_cast<int32_t>(nbytes));
+  auto write_part = [&](Part& w) {
+    Spool s{out_.file(), w.buf.get(), holes_, 0, base + w.first * framed};
+    for (int64_t i = w.first; i < w.end; ++i) {
+      const auto* data = static_cast<const unsigned char*>(row(i, w.room.data()));
+      w.st = s.put(len, 4);
+      if (w.st.ok()) w.st = s.put(data, nbytes);
+      if (w.st.ok()) w.st = s.put(len, 4);
+      if (w.st.ok() && i + 1 == w.end) w.st = s.flush();
+      if (!w.st.ok()) {
+        w.failed = i;
+        return;
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (size_t t = 1; t < part.size(); ++t) {
+    try {
+      helpers.emplace_back(write_part, std::ref(part[t]));
+    } catch (const std::system_error&) {
+      break;  // the parts without a thread are written here
+    }
+  }
+  write_part(part[0]);
+  for (size_t t = helpers.size() + 1; t < part.size(); ++t) write_part(part[t]);
+  for (std::thread& h : helpers) h.join();
+  for (const Part& w : part) {
+    if (w.failed < 0) continue;
+    record_no_ += w.failed + 1;
+    fail_write(w.st);
+  }
+  record_no_ += count;
+  buf_off_ = base + count * framed;
+  // Written without holes, the file goes on from the end of the records.
+  if (!holes_) {
+    if (const os::Status st = out_.file().truncate(buf_off_); !st.ok()) fail_write(st);
   }
 }
 

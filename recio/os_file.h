@@ -72,7 +72,8 @@ class File {
   // Writes all n bytes at the current position (or at the end in append mode). A write that
   // the system cuts short without an error is NoSpace.
   Status write(const void* src, size_t n);
-  // Writes all n bytes at offset `off` (not in append mode); the position is not used.
+  // Writes all n bytes at offset `off` (not in append mode). Threads may write different
+  // places of one file at once. The position is not used, and afterwards is unspecified.
   Status write_at(int64_t off, const void* src, size_t n);
 
   // Cuts the file to `bytes`, or lengthens it to `bytes`, and moves the position there.

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -520,6 +524,59 @@ TEST_F(BinRec, ZeroPagesLeftAsHolesReadAsTheBytesOfADenseWrite) {
   }
 }
 
+// Equal records written in stretches side by side, each by a thread of its own, read as the
+// same records written one after the other: stretches that start and end inside a page, rows
+// with zero pages, -0.0, and records of no bytes.
+TEST_F(BinRec, RecordsInStretchesReadAsTheRecordsOneAfterTheOther) {
+  const size_t P = SeqWriter::kHolePage;
+  struct Case {
+    size_t doubles;
+    int64_t count;
+  };
+  const Case cases[] = {{0, 5}, {1, 40}, {3000, 7}, {P / 8, 9}, {5000, 31}, {70000, 6}};
+  std::mt19937 rng(11);
+  for (const Case& c : cases) {
+    std::vector<std::vector<double>> rows(static_cast<size_t>(c.count));
+    for (auto& r : rows) {
+      r.assign(c.doubles, 0.0);
+      for (size_t at = rng() % 9000; at < r.size(); at += 1 + rng() % 9000)
+        r[at] = rng() % 3 == 0 ? -0.0 : 1.0 + rng() % 7;
+    }
+    const size_t bytes = c.doubles * sizeof(double);
+    auto source = [&](int64_t i, void* room) -> const void* {
+      // Half the rows composed in the room, as the band kernels do.
+      if (i % 2 == 0) return rows[static_cast<size_t>(i)].data();
+      std::memcpy(room, rows[static_cast<size_t>(i)].data(), bytes);
+      return room;
+    };
+    {
+      SeqWriter w(3, file("one.UNF"), OpenStatus::Unknown, Replace::Whole, ZeroPages::Holes);
+      for (const auto& r : rows) w.write(r.data(), bytes);
+      w.close();
+    }
+    for (int parts : {1, 2, 3, 5}) {
+      for (const ZeroPages zeros : {ZeroPages::Holes, ZeroPages::Write}) {
+        SeqWriter w(3, file("parts.UNF"), OpenStatus::Unknown, Replace::Whole, zeros);
+        const int32_t lead = 7;
+        w.write(&lead, sizeof lead);  // the stretches start after a record of another length
+        w.write_records(c.count, bytes, parts, source);
+        w.write(&lead, sizeof lead);
+        w.close();
+        Bytes want;
+        le32(want, 4);
+        want.insert(want.end(), {7, 0, 0, 0});
+        le32(want, 4);
+        const Bytes one = get(file("one.UNF"));
+        want.insert(want.end(), one.begin(), one.end());
+        le32(want, 4);
+        want.insert(want.end(), {7, 0, 0, 0});
+        le32(want, 4);
+        EXPECT_EQ(get(file("parts.UNF")), want) << c.doubles << " x " << c.count << ", " << parts;
+      }
+    }
+  }
+}
+
 #ifndef _WIN32
 int64_t disk_bytes(const std::string& p) {
   struct stat st {};
@@ -546,6 +603,29 @@ TEST_F(BinRec, ZeroPagesTakeNoDiskSpace) {
     w.close();
     const auto length = static_cast<int64_t>(fs::file_size(file("m.UNF")));
     EXPECT_EQ(disk_bytes(file("m.UNF")) <= length * 15 / 100, zeros == ZeroPages::Holes);
+  }
+}
+
+// A stretch that cannot be written is reported for its record, whichever thread wrote it: the
+// file may grow to 64 KB, which the first stretch (records 1-10, 80 KB) crosses at its end.
+TEST_F(BinRec, AFailedStretchIsReportedForItsRecord) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct rlimit small = old;
+  small.rlim_cur = 64 * 1024;
+  const std::vector<double> r(1000, 1.0);
+  for (const ZeroPages zeros : {ZeroPages::Holes, ZeroPages::Write}) {
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string rep = report([&] {
+      SeqWriter w(3, file("big.UNF"), OpenStatus::Unknown, Replace::Whole, zeros);
+      w.write_records(30, 8000, 3, [&](int64_t, void*) -> const void* { return r.data(); });
+      w.close();
+    });
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_TRUE(starts_with(rep, "error during write, unit 3")) << rep;
+    EXPECT_NE(rep.find("record 10:"), std::string::npos) << rep;
+    EXPECT_EQ(fs::file_size(file("big.UNF")), 0u);  // created at the opening, no record kept
   }
 }
 #endif
