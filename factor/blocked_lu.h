@@ -24,10 +24,11 @@ namespace drav {
 // The instruction sets the matrix-product kernels are built for. Every variant performs the
 // same scalar operations in the same order in each lane, so all give identical results.
 enum class Isa {
-  Best,      // the fastest one the processor runs, chosen at run time
-  Portable,  // plain C++, any processor
-  Avx2,      // 256-bit vectors, 16 registers
-  Avx512,    // 256-bit vectors with the 32 registers of AVX-512 (F and VL)
+  Best,        // the fastest one the processor runs, chosen at run time
+  Portable,    // plain C++, any processor
+  Avx2,        // 256-bit vectors, 16 registers
+  Avx512,      // 256-bit vectors with the 32 registers of AVX-512 (F and VL)
+  Avx512Wide,  // 512-bit vectors, the same instructions
 };
 
 struct BlockedOptions {

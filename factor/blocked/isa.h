@@ -13,6 +13,7 @@ namespace drav::blocked {
 const Kernels* portable_kernels();
 const Kernels* avx2_kernels();
 const Kernels* avx512_kernels();
+const Kernels* avx512_wide_kernels();
 
 // Whether the processor, and its operating system (which must save the wide registers), runs
 // the instructions of a variant. Compiled for the baseline processor, in select.cpp.
@@ -29,6 +30,7 @@ struct IsaVariant {
 
 // The fastest first: Best is the first row that is built and runs here.
 inline constexpr IsaVariant kIsaVariants[] = {
+    {Isa::Avx512Wide, "avx512-wide", avx512_wide_kernels, runs_avx512},
     {Isa::Avx512, "avx512", avx512_kernels, runs_avx512},
     {Isa::Avx2, "avx2", avx2_kernels, runs_avx2},
     {Isa::Portable, "portable", portable_kernels, always_runs},
