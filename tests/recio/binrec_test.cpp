@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #endif
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -546,7 +547,8 @@ TEST_F(BinRec, RecordsInStretchesReadAsTheRecordsOneAfterTheOther) {
     auto source = [&](int64_t i, void* room) -> const void* {
       // Half the rows composed in the room, as the band kernels do.
       if (i % 2 == 0) return rows[static_cast<size_t>(i)].data();
-      std::memcpy(room, rows[static_cast<size_t>(i)].data(), bytes);
+      std::copy(rows[static_cast<size_t>(i)].begin(), rows[static_cast<size_t>(i)].end(),
+                static_cast<double*>(room));
       return room;
     };
     {
