@@ -85,7 +85,8 @@ void WideBand::row(int32_t p, double* out) const {
   std::copy(at(r, first), at(r, lcols), out + first);
   // A row of U: +0.0 past the reach of its step (after a failure, also past what it holds: its
   // columns beyond the last block were not formed). Below a failing step: the row as it stands.
-  const int32_t last = std::min({n_ - 1, k <= steps_ ? ju[static_cast<size_t>(k)] : hi(r), hi(r)});
+  int32_t last = std::min(n_ - 1, hi(r));
+  if (k <= steps_) last = std::min(last, ju[static_cast<size_t>(k)]);
   std::fill(out + lcols, out + n_, 0.0);
   if (lcols <= last) std::copy(at(r, lcols), at(r, last) + 1, out + lcols);
 }
