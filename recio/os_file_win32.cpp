@@ -153,13 +153,22 @@ bool seek(HANDLE h, int64_t off, DWORD how, int64_t* now = nullptr) {
   return true;
 }
 
-Status write_all(HANDLE h, const void* src, size_t n) {
+// At the file pointer, or with `off` at that place: the place then goes with each call rather
+// than through the file pointer, so that several threads can write their parts of one file at
+// once.
+Status write_all(HANDLE h, const void* src, size_t n, const int64_t* off = nullptr) {
   const auto* p = static_cast<const unsigned char*>(src);
   size_t done = 0;
   while (done < n) {
+    OVERLAPPED place{};
+    if (off != nullptr) {
+      const auto at = static_cast<uint64_t>(*off) + done;
+      place.Offset = static_cast<DWORD>(at & 0xffffffffu);
+      place.OffsetHigh = static_cast<DWORD>(at >> 32);
+    }
     DWORD w = 0;
     const DWORD ask = static_cast<DWORD>(std::min(n - done, kMaxChunk));
-    if (!::WriteFile(h, p + done, ask, &w, nullptr)) return last_error();
+    if (!::WriteFile(h, p + done, ask, &w, off != nullptr ? &place : nullptr)) return last_error();
     if (w == 0) return from_error(ERROR_DISK_FULL);
     done += w;
   }
@@ -279,22 +288,7 @@ Status File::write(const void* src, size_t n) {
 }
 
 Status File::write_at(int64_t off, const void* src, size_t n) {
-  // The place goes with each call rather than through the file pointer, so that several
-  // threads can write their parts of one file at once.
-  const auto* p = static_cast<const unsigned char*>(src);
-  size_t done = 0;
-  while (done < n) {
-    const auto at = static_cast<uint64_t>(off) + done;
-    OVERLAPPED place{};
-    place.Offset = static_cast<DWORD>(at & 0xffffffffu);
-    place.OffsetHigh = static_cast<DWORD>(at >> 32);
-    DWORD w = 0;
-    const DWORD ask = static_cast<DWORD>(std::min(n - done, kMaxChunk));
-    if (!::WriteFile(handle_, p + done, ask, &w, &place)) return last_error();
-    if (w == 0) return from_error(ERROR_DISK_FULL);
-    done += w;
-  }
-  return Status::success();
+  return write_all(handle_, src, n, &off);
 }
 
 Status File::truncate(int64_t bytes) {
