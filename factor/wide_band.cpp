@@ -37,17 +37,29 @@ bool WideBand::allocate(int32_t n, int32_t b, Pads pads) {
   // The pages of each row's band are made the process's own now, before the factorization
   // reads them: a page first read maps the shared zero page, and the first write to it then
   // costs a copy and a flush of every thread's address cache. The system takes them in one
-  // call per row where it can; otherwise the row is written (with the zeros it holds).
+  // call per run of rows whose bands lie closer than a page apart (one call in all where the
+  // margins are narrow); where it cannot, the rows are written (with the zeros they hold).
+  constexpr int64_t kNear = 4096 / sizeof(double);
   bool take = true;
+  int32_t run = 0;  // first row of the run not yet taken
+  const auto take_run = [&](int32_t end) {
+    if (run == end) return;
+    double* first = at(run, entry(run));
+    const double* past = at(end - 1, std::min(m - 1, end - 1 + b - 1)) + 1;
+    take = take && recio::os::take_pages(first, sizeof(double) * static_cast<size_t>(past - first));
+    if (!take) {
+      for (int32_t r = run; r < end; ++r)
+        std::fill(at(r, entry(r)), at(r, std::min(m - 1, r + b - 1)) + 1, 0.0);
+    }
+    run = end;
+  };
   for (int32_t r = 0; r < m; ++r) {
     start_[static_cast<size_t>(r)] = slot(r);
     hi_[static_cast<size_t>(r)] = static_cast<int32_t>(lo(r) + ld - 1);
-    double* first = at(r, entry(r));
-    const int32_t last = std::min(m - 1, r + b - 1);
-    take = take &&
-           recio::os::take_pages(first, sizeof(double) * static_cast<size_t>(last - entry(r) + 1));
-    if (!take) std::fill(first, at(r, last) + 1, 0.0);
+    if (r > run && at(r, entry(r)) - (at(r - 1, std::min(m - 1, r - 1 + b - 1)) + 1) >= kNear)
+      take_run(r);
   }
+  take_run(m);
   return true;
 }
 
