@@ -38,31 +38,36 @@ void Team::dispatch(void (*fn)(void*, int), void* ctx, int members, bool open) {
   members = std::min(members, size());
   task_ = fn;
   ctx_ = ctx;
+  const uint64_t number = (phase_.load() & ~(kNext - 1)) + kNext;
   if (open) {
     std::lock_guard<std::mutex> lock(join_mutex_);
+    open_ = number;
     closed_ = false;
   }
-  // Every worker takes part in an open phase, at once or once admitted, or it leaves.
-  pending_.store((open ? size() : members) - 1);
-  const uint64_t number = (phase_.load() & ~(kNext - 1)) + kNext;
+  // The members of the phase; a worker left out of an open phase counts itself in when it is
+  // admitted (admitted()), and is not waited for otherwise.
+  pending_.store(members - 1);
   phase_.store(number | (open ? kOpen : 0) | static_cast<uint64_t>(members));
   start_.wake();
   fn(ctx, 0);
   if (open) {
-    {
-      std::lock_guard<std::mutex> lock(join_mutex_);
-      closed_ = true;
-    }
-    join_cv_.notify_all();
+    std::lock_guard<std::mutex> lock(join_mutex_);
+    closed_ = true;
   }
   finish_.wait([this] { return pending_.load() == 0; });
 }
 
-bool Team::admitted(int member) {
+bool Team::admitted(int member, uint64_t number) {
   std::unique_lock<std::mutex> lock(join_mutex_);
   for (;;) {
-    if (closed_) return false;
-    if (member < members()) return true;
+    // Closed, or already followed by another phase, which the worker then takes up afresh.
+    if (closed_ || open_ != number) return false;
+    if (member < members()) {
+      pending_.fetch_add(1);
+      return true;
+    }
+    // The threads it waits for are busy with other work: it sleeps, and does not keep the
+    // phase's other members from going on.
     join_cv_.wait_for(lock, kJoinPoll);
   }
 }
@@ -80,8 +85,10 @@ void Team::work(int member) {
     });
     seen = phase;
     if (stop_.load()) return;
-    if (member < static_cast<int>(phase & kMembersMask) || admitted(member)) task_(ctx_, member);
-    if (pending_.fetch_sub(1) == 1) finish_.wake();
+    if (member < static_cast<int>(phase & kMembersMask) || admitted(member, phase & ~(kNext - 1))) {
+      task_(ctx_, member);
+      if (pending_.fetch_sub(1) == 1) finish_.wake();
+    }
   }
 }
 

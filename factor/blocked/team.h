@@ -108,9 +108,9 @@ class Team {
   }
   void dispatch(void (*fn)(void*, int), void* ctx, int members, bool open);
   void work(int member);
-  // For a member left out of an open phase: true once it may join, false once the phase is
-  // closed to it.
-  bool admitted(int member);
+  // For a member left out of open phase `number`: true (and counted among the phase's
+  // members) once it may join, false once the phase is closed to it.
+  bool admitted(int member, uint64_t number);
 
   // A phase in one word, so that a worker reads it at once: its members, whether it is open,
   // and its number (bumped for each phase and for the stop).
@@ -127,7 +127,8 @@ class Team {
   Waiter start_, finish_;
   std::mutex join_mutex_;
   std::condition_variable join_cv_;
-  bool closed_ = false;  // the open phase takes no more members (under join_mutex_)
+  uint64_t open_ = 0;    // the number of the last open phase (under join_mutex_)
+  bool closed_ = false;  // it takes no more members (under join_mutex_)
 };
 
 // A barrier for the `size` members of one phase, used again and again within it.
