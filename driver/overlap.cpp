@@ -99,8 +99,9 @@ FactorOutcome report_and_factor(const COMPAR& c, WorkArrays& W, const UpperRows&
   if (not_finite.empty()) {
     try {
       factorization();
+      // The rows take the threads the report leaves free.
       if (outcome.stop == FactorOutcome::Stop::Complete && matrix_file.replaces_whole())
-        matrix_file.write_rows(F, threads);
+        matrix_file.write_rows(F, threads - busy.load());
     } catch (...) {
       (matrix_file.rows_begun() ? rows_error : factor_error) = std::current_exception();
     }

@@ -21,10 +21,15 @@ void write_matrix_rows(const Factorization& F, recio::SeqWriter& out, int thread
   const double total = static_cast<double>(bytes) * n;
   const int parts =
       static_cast<int>(std::clamp(total / kPartBytes, 1.0, std::max(threads, 1) * 1.0));
-  // Rows of the band kernels are composed in the room given: their zeros, the signed zero
-  // multipliers and the band part; rows of a dense kernel are written from LU as they stand.
+  // Rows of the band kernels are composed in the room given, but for the +0.0 before and after
+  // their band part (most of a long row), which the writer takes unread; rows of a dense kernel
+  // are written from LU as they stand.
   out.write_records(n, bytes, parts, [&](int64_t i, void* room) {
-    return static_cast<const void*>(F.row(static_cast<int32_t>(i + 1), static_cast<double*>(room)));
+    const Factorization::Part r =
+        F.row_part(static_cast<int32_t>(i + 1), static_cast<double*>(room));
+    constexpr size_t d = sizeof(double);
+    return recio::SeqWriter::RecordBytes{r.data, static_cast<size_t>(r.begin) * d,
+                                         static_cast<size_t>(r.end) * d};
   });
 }
 

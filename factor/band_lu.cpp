@@ -25,20 +25,29 @@ bool BandMatrix::allocate(int32_t n, int32_t b) noexcept {
 }
 
 void BandFactors::row(int32_t p, double* out) const {
+  int32_t begin = 0, end = 0;
+  row(p, out, begin, end);
+  std::fill(out, out + begin, 0.0);
+  std::fill(out + end, out + n_, 0.0);
+}
+
+void BandFactors::row(int32_t p, double* out, int32_t& begin, int32_t& end) const {
   const int32_t N = n_;
   const int32_t r = id_[p - 1];
   const int32_t lc = std::min(p - 1, lcols_);
   const int32_t zero_end = std::min(lc, entered(r) - 1);
-  std::copy(zeros_.begin(), zeros_.begin() + zero_end, out);
+  begin = std::min(zero_end, plus_zeros_);
+  std::copy(zeros_.begin() + begin, zeros_.begin() + zero_end, out + begin);
   const std::vector<double>& l = l_[r - 1];
   for (int32_t m = zero_end + 1; m <= lc; ++m) out[m - 1] = l[m - base(r)];
   if (p <= urows_) {
     const int32_t last = static_cast<int32_t>(std::min<int64_t>(N, p + 2 * int64_t{b_} - 2));
     const double* u = u_.data() + static_cast<int64_t>(p - 1) * (2 * int64_t{b_} - 1 + kGroup - 1);
     std::copy(u, u + (last - p + 1), out + (p - 1));
-    std::fill(out + last, out + N, 0.0);
+    end = last;
   } else {
     for (int32_t j = lc + 1; j <= N; ++j) out[j - 1] = a_->get(r, j);
+    end = N;
   }
 }
 
@@ -135,6 +144,7 @@ bool BandSteps::start() {
     F_.id_.resize(static_cast<size_t>(N_));
     for (int32_t i = 1; i <= N_; ++i) F_.id_[i - 1] = i;
     F_.zeros_.assign(static_cast<size_t>(N_), 0.0);
+    F_.plus_zeros_ = N_;
     if (!F_.u_.allocate(static_cast<int64_t>(N_) * wu_)) return false;
     F_.l_.assign(static_cast<size_t>(N_), {});
     for (auto& l : F_.l_) {
@@ -249,6 +259,7 @@ bool BandSteps::column_of_l(int32_t k) {
     F_.l_[F_.id_[i - 1] - 1].push_back(l);
   }
   F_.zeros_[k - 1] = ukk < 0.0 ? -0.0 : 0.0;
+  if (ukk < 0.0) F_.plus_zeros_ = std::min(F_.plus_zeros_, k - 1);
   F_.lcols_ = k;
   return true;
 }

@@ -70,6 +70,9 @@ class BandFactors {
   // the same outcome: N values into out. After a failure at step k, the rows of U up to k, the
   // columns of L up to k-1, and the entry values of the rows below from column k on.
   void row(int32_t p, double* out) const;
+  // The same row with only values [begin, end) (from 0) written into out: every other value of
+  // it is +0.0.
+  void row(int32_t p, double* out, int32_t& begin, int32_t& end) const;
 
  private:
   friend class BandSteps;
@@ -81,6 +84,7 @@ class BandFactors {
   int32_t urows_ = 0;          // rows of U computed
   std::vector<int32_t> id_;    // entry row standing at each position (IORD)
   std::vector<double> zeros_;  // the zero multiplier of each step: -0.0 under a negative pivot
+  int32_t plus_zeros_ = 0;     // how many of them, from the first, are +0.0
   ZArray<double> u_;           // row p of U, columns p .. p+2b-2
   std::vector<std::vector<double>> l_;  // multipliers of entry row r, from column base(r)
   int32_t entered(int32_t r) const { return r > b_ ? r - b_ + 1 : 1; }

@@ -35,6 +35,21 @@ const double* Factorization::row(int32_t p, double* buf) const {
   }
 }
 
+Factorization::Part Factorization::row_part(int32_t p, double* buf) const {
+  Part part{buf, 0, n_};
+  switch (kernel) {
+    case Kernel::Band:
+      band_.row(p, buf, part.begin, part.end);
+      break;
+    case Kernel::WideBand:
+      wide_.row(p, buf, part.begin, part.end);
+      break;
+    default:
+      part.data = lu_->row(p);
+  }
+  return part;
+}
+
 FactorOutcome factor_system(const UpperRows& A, Matrix& LU, int32_t* IORD, Factorization& F,
                             const FactorOptions& opt) {
   using Path = FactorOptions::Path;

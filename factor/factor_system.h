@@ -58,6 +58,13 @@ class Factorization {
   // Row p (from 1) of the factored matrix as LUDECOMP leaves it in LU: order() values, in
   // the dense LU itself or composed into buf (which must hold order() values).
   const double* row(int32_t p, double* buf) const;
+  // The same row where only values [begin, end) (from 0) need be composed: every other value
+  // of it is +0.0, and is not written into buf.
+  struct Part {
+    const double* data = nullptr;
+    int32_t begin = 0, end = 0;
+  };
+  Part row_part(int32_t p, double* buf) const;
 
  private:
   friend FactorOutcome factor_system(const UpperRows& A, Matrix& LU, int32_t* IORD,

@@ -1,6 +1,7 @@
 #include "factor/wide_band.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "recio/os_memory.h"
@@ -85,21 +86,32 @@ void WideBand::finish(const int32_t* iord, int32_t steps) {
   for (int32_t k = 0; k < n_; ++k) id_[static_cast<size_t>(k)] = iord[k] - 1;
   for (int32_t k = 0; k < steps_; ++k)
     zeros_[static_cast<size_t>(k)] = *at(id_[static_cast<size_t>(k)], k) < 0.0 ? -0.0 : 0.0;
+  plus_zeros_ = static_cast<int32_t>(
+      std::find_if(zeros_.begin(), zeros_.end(), [](double z) { return std::signbit(z); }) -
+      zeros_.begin());
 }
 
 void WideBand::row(int32_t p, double* out) const {
+  int32_t begin = 0, end = 0;
+  row(p, out, begin, end);
+  std::fill(out, out + begin, 0.0);
+  std::fill(out + end, out + n_, 0.0);
+}
+
+void WideBand::row(int32_t p, double* out, int32_t& begin, int32_t& end) const {
   const int32_t k = p - 1;
   const int32_t r = id_[static_cast<size_t>(k)];
   // Multipliers: the zeros of the steps before the row entered the window, then its own.
   const int32_t lcols = std::min(k, steps_);
   const int32_t first = std::min(lcols, entry(r));
-  std::copy(zeros_.begin(), zeros_.begin() + first, out);
+  begin = std::min(first, plus_zeros_);
+  std::copy(zeros_.begin() + begin, zeros_.begin() + first, out + begin);
   std::copy(at(r, first), at(r, lcols), out + first);
   // A row of U: +0.0 past the reach of its step (after a failure, also past what it holds: its
   // columns beyond the last block were not formed). Below a failing step: the row as it stands.
   int32_t last = std::min(n_ - 1, hi(r));
   if (k <= steps_) last = std::min(last, ju[static_cast<size_t>(k)]);
-  std::fill(out + lcols, out + n_, 0.0);
+  end = std::max(lcols, last + 1);
   if (lcols <= last) std::copy(at(r, lcols), at(r, last) + 1, out + lcols);
 }
 

@@ -70,6 +70,9 @@ class WideBand {
   // and their multipliers as LUDECOMP leaves them in the columns up to k; the rest is not
   // meant for use.
   void row(int32_t p, double* out) const;
+  // The same row with only values [begin, end) (from 0) written into out: every other value of
+  // it is +0.0.
+  void row(int32_t p, double* out, int32_t& begin, int32_t& end) const;
 
   // ---- The blocked scheme's view, everything from 0 ----
   // Column j of entry row r, for lo(r) <= j <= hi(r).
@@ -107,6 +110,7 @@ class WideBand {
   int32_t steps_ = 0;                       // steps done
   std::vector<int32_t> id_;                 // entry row at each position
   std::vector<double> zeros_;               // the zero multiplier of each step
+  int32_t plus_zeros_ = 0;                  // how many of them, from the first, are +0.0
 };
 
 }  // namespace drav

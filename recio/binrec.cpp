@@ -349,6 +349,52 @@ struct Spool {
     }
     return os::Status::success();
   }
+
+  // n zero bytes, as put() would take them, without reading them.
+  os::Status zeros(size_t n) {
+    constexpr size_t page = SeqWriter::kHolePage;
+    while (n > 0) {
+      const int64_t at = off + static_cast<int64_t>(used);
+      const auto into = static_cast<size_t>(at % static_cast<int64_t>(page));
+      if (holes && into == 0 && n >= page) {
+        if (const os::Status st = flush(); !st.ok()) return st;
+        const size_t skip = n / page * page;
+        off += static_cast<int64_t>(skip);
+        n -= skip;
+        continue;
+      }
+      const size_t take = std::min({n, page - into, kWriteBuffer - used});
+      std::memset(buf + used, 0, take);
+      used += take;
+      n -= take;
+      if (used == kWriteBuffer) {
+        if (const os::Status st = flush(); !st.ok()) return st;
+      }
+    }
+    return os::Status::success();
+  }
+
+  // The n bytes of a record as put(data, n) would take them, where only [begin, end) may be
+  // other than zero bytes (data being writable room then): the pages of the file wholly
+  // outside that range are taken as zeros unread, the pages around it as they stand, their
+  // zeros written into the room first.
+  os::Status put_record(unsigned char* data, size_t n, size_t begin, size_t end) {
+    if (begin == 0 && end == n) return put(data, n);
+    if (begin >= end) return zeros(n);
+    constexpr auto page = static_cast<int64_t>(SeqWriter::kHolePage);
+    const int64_t at = off + static_cast<int64_t>(used);
+    // The page boundaries of the file next to begin (at or before) and end (at or after).
+    const auto ib = static_cast<int64_t>(begin), ie = static_cast<int64_t>(end);
+    const int64_t a = std::max<int64_t>(0, ib - (at + ib) % page);
+    const int64_t b =
+        std::min<int64_t>(static_cast<int64_t>(n), ie + (page - (at + ie) % page) % page);
+    std::memset(data + a, 0, begin - static_cast<size_t>(a));
+    std::memset(data + end, 0, static_cast<size_t>(b) - end);
+    os::Status st = zeros(static_cast<size_t>(a));
+    if (st.ok()) st = put(data + a, static_cast<size_t>(b - a));
+    if (st.ok()) st = zeros(n - static_cast<size_t>(b));
+    return st;
+  }
 };
 
 }  // namespace
@@ -390,9 +436,20 @@ void SeqWriter::write_records(int64_t count, size_t nbytes, int parts, const Rec
       part.clear();  // one after the other, then
     }
   }
+  // The record with its zeros in place: in the room, where they were left out.
+  const auto whole = [nbytes](const RecordBytes& r, void* room) {
+    if (r.begin == 0 && r.end == nbytes) return r.data;
+    auto* to = static_cast<unsigned char*>(room);
+    const size_t begin = std::min(r.begin, nbytes), end = std::clamp(r.end, begin, nbytes);
+    if (r.data != room)
+      std::memcpy(to + begin, static_cast<const unsigned char*>(r.data) + begin, end - begin);
+    std::memset(to, 0, begin);
+    std::memset(to + end, 0, nbytes - end);
+    return static_cast<const void*>(to);
+  };
   if (part.empty()) {
     std::vector<double> room((nbytes + sizeof(double) - 1) / sizeof(double));
-    for (int64_t i = 0; i < count; ++i) write(row(i, room.data()), nbytes);
+    for (int64_t i = 0; i < count; ++i) write(whole(row(i, room.data()), room.data()), nbytes);
     return;
   }
   flush();
@@ -402,9 +459,14 @@ void SeqWriter::write_records(int64_t count, size_t nbytes, int parts, const Rec
   auto write_part = [&](Part& w) {
     Spool s{out_.file(), w.buf.get(), holes_, 0, base + w.first * framed};
     for (int64_t i = w.first; i < w.end; ++i) {
-      const auto* data = static_cast<const unsigned char*>(row(i, w.room.data()));
+      void* room = w.room.data();
+      const RecordBytes r = row(i, room);
+      const size_t begin = std::min(r.begin, nbytes), end = std::clamp(r.end, begin, nbytes);
       w.st = s.put(len, 4);
-      if (w.st.ok()) w.st = s.put(data, nbytes);
+      if (w.st.ok()) {
+        w.st = r.data == room ? s.put_record(static_cast<unsigned char*>(room), nbytes, begin, end)
+                              : s.put(static_cast<const unsigned char*>(whole(r, room)), nbytes);
+      }
       if (w.st.ok()) w.st = s.put(len, 4);
       if (w.st.ok() && i + 1 == w.end) w.st = s.flush();
       if (!w.st.ok()) {

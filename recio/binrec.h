@@ -137,14 +137,20 @@ class SeqWriter {
   // Writes one record of `nbytes` bytes (split into subrecords only when one frame cannot
   // hold it).
   void write(const void* src, size_t nbytes);
-  // Writes `count` records of `nbytes` bytes each, record i (from 0) being the nbytes at
-  // row(i, room), where room is nbytes of memory aligned for doubles that row may fill (it
-  // returns room or other memory that holds the record). In a regular file the records go in
-  // up to `parts` stretches of the file side by side, each by a thread of its own, so row must
-  // then be safe to call from several threads at once; elsewhere, and for records that need
-  // subrecords, one after the other. The file receives the bytes of `count`
-  // calls of write(), and a failure is reported for the first record that failed.
-  using RecordSource = std::function<const void*(int64_t i, void* room)>;
+  // Record i (from 0) of write_records: its bytes from `data`, of which only those in
+  // [begin, end) need be there when every byte outside is zero; `data` is then the room that
+  // was given. Whole pages of such zeros are passed over unread.
+  struct RecordBytes {
+    const void* data = nullptr;
+    size_t begin = 0, end = 0;
+  };
+  // Writes `count` records of `nbytes` bytes each, record i (from 0) being what row(i, room)
+  // tells, where room is nbytes of memory aligned for doubles that row may fill. In a regular
+  // file the records go in up to `parts` stretches of the file side by side, each by a thread
+  // of its own, so row must then be safe to call from several threads at once; elsewhere, and
+  // for records that need subrecords, one after the other. The file receives the bytes of
+  // `count` calls of write(), and a failure is reported for the first record that failed.
+  using RecordSource = std::function<RecordBytes(int64_t i, void* room)>;
   void write_records(int64_t count, size_t nbytes, int parts, const RecordSource& row);
   // The records written become the file's content; a failure is "error during write".
   void close();
