@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "params/model_files.h"
 #include "params/width.h"
@@ -65,10 +67,15 @@ void write_stiffness_report(const COMPAR& c, const Matrix& A, recio::TextSink& o
 
 namespace {
 
-// The report's lines are composed in blocks of about this size, each handed over as one write.
+// The report's lines are handed over in pieces of about this many bytes in all: the lines
+// composed in a block, and the runs of lines of zeros between them.
+constexpr size_t kHandOver = size_t{16} << 20;
 constexpr size_t kBlockBytes = size_t{1} << 20;
-// Lines of zeros are copied in runs of about this size.
-constexpr size_t kRunBytes = size_t{8} << 10;
+constexpr size_t kMostPieces = 1000;
+// Runs of lines of zeros come from one text of about this size, as they are: only shorter
+// runs are copied into the block.
+constexpr size_t kRunBytes = size_t{64} << 10;
+constexpr size_t kCopyBytes = size_t{2} << 10;
 
 }  // namespace
 
@@ -90,18 +97,43 @@ void write_stiffness_report(const COMPAR& c, const UpperRows& U, recio::TextSink
   for (int32_t k = 0; k < NPL; ++k) zero_line += zero_field;
   zero_line += "\r\n";
   const size_t full = zero_line.size();
-  // Most lines of a band's report hold no entry: they go in runs, many lines a copy.
+  // Most lines of a band's report hold no entry: they go in runs.
   std::string zero_lines;
   for (size_t k = 0; k < std::max<size_t>(1, kRunBytes / full); ++k) zero_lines += zero_line;
   const int64_t run_lines = static_cast<int64_t>(zero_lines.size() / full);
 
+  // What is handed over next: pieces of the block (by their place in it, which stays while the
+  // block grows) and runs of zero_lines.
+  struct Piece {
+    bool run;
+    size_t at, len;
+  };
   std::string block;
-  block.reserve(kBlockBytes + zero_lines.size() + full * 2);
-  const auto hand_over_full = [&] {
-    if (block.size() >= kBlockBytes) {
-      out.put_lines(block);
-      block.clear();
+  block.reserve(kBlockBytes + 2 * kCopyBytes + full * 2);
+  std::vector<Piece> pieces;
+  std::vector<std::string_view> views;
+  size_t composed = 0, pending = 0;  // block text not yet in a piece; bytes in pieces
+  const auto close_block_piece = [&] {
+    if (block.size() > composed) {
+      pieces.push_back({false, composed, block.size() - composed});
+      pending += block.size() - composed;
+      composed = block.size();
     }
+  };
+  const auto hand_over = [&] {
+    close_block_piece();
+    views.clear();
+    for (const Piece& p : pieces)
+      views.emplace_back((p.run ? zero_lines.data() : block.data()) + p.at, p.len);
+    out.put_pieces(views.data(), views.size());
+    pieces.clear();
+    block.clear();
+    composed = pending = 0;
+  };
+  const auto hand_over_full = [&] {
+    if (block.size() >= kBlockBytes || pending + (block.size() - composed) >= kHandOver ||
+        pieces.size() >= kMostPieces)
+      hand_over();
   };
   for (int32_t I = 1; I <= NEQ; ++I) {
     block += "\r\n";  // every row starts with an empty line
@@ -113,7 +145,14 @@ void write_stiffness_report(const COMPAR& c, const UpperRows& U, recio::TextSink
       if (const int64_t lines = (last - J0 + 1) / NPL; lines > 0) {
         for (int64_t left = lines; left > 0;) {
           const int64_t now = std::min(left, run_lines);
-          block.append(zero_lines, 0, static_cast<size_t>(now) * full);
+          const size_t bytes = static_cast<size_t>(now) * full;
+          if (bytes <= kCopyBytes) {
+            block.append(zero_lines, 0, bytes);
+          } else {
+            close_block_piece();
+            pieces.push_back({true, 0, bytes});
+            pending += bytes;
+          }
           left -= now;
           hand_over_full();
         }
@@ -143,7 +182,7 @@ void write_stiffness_report(const COMPAR& c, const UpperRows& U, recio::TextSink
       J0 += NPL;
     }
   }
-  out.put_lines(block);
+  hand_over();
 }
 
 namespace {

@@ -72,6 +72,9 @@ class File {
   // Writes all n bytes at the current position (or at the end in append mode). A write that
   // the system cuts short without an error is NoSpace.
   Status write(const void* src, size_t n);
+  // Writes the pieces one after the other at the current position, as a write() of each
+  // would, in as few calls to the system as it takes.
+  Status write_pieces(const std::string_view* pieces, size_t count);
   // Writes all n bytes at offset `off` (not in append mode). Threads may write different
   // places of one file at once. The position is not used, and afterwards is unspecified.
   Status write_at(int64_t off, const void* src, size_t n);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -211,6 +212,49 @@ Status File::read(void* dst, size_t n, size_t& got) {
 
 Status File::write(const void* src, size_t n) {
   return write_all(handle_, src, n, nullptr);
+}
+
+Status File::write_pieces(const std::string_view* pieces, size_t count) {
+  // At most this many pieces a call (the system's limit, at least the 16 every system takes).
+  static constexpr size_t kMost = 1024;
+  static const size_t most = [] {
+    const long m = ::sysconf(_SC_IOV_MAX);
+    return m >= 16 ? std::min(static_cast<size_t>(m), kMost) : size_t{16};
+  }();
+  struct iovec iov[kMost];
+  size_t i = 0, done = 0;  // pieces[i] is written up to `done`
+  for (;;) {
+    while (i < count && done == pieces[i].size()) {
+      ++i;
+      done = 0;
+    }
+    if (i == count) return Status::success();
+    size_t n = 0, bytes = 0;
+    for (size_t j = i; j < count && n < most && bytes < kMaxChunk; ++j) {
+      const size_t from = j == i ? done : 0;
+      const size_t len = std::min(pieces[j].size() - from, kMaxChunk - bytes);
+      if (len == 0) continue;
+      iov[n].iov_base = const_cast<char*>(pieces[j].data() + from);
+      iov[n].iov_len = len;
+      bytes += len;
+      ++n;
+    }
+    const ssize_t r = ::writev(handle_, iov, static_cast<int>(n));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return last_error();
+    }
+    if (r == 0) return from_errno(ENOSPC);
+    for (auto left = static_cast<size_t>(r); left > 0;) {
+      const size_t take = std::min(left, pieces[i].size() - done);
+      done += take;
+      left -= take;
+      if (done == pieces[i].size()) {
+        ++i;
+        done = 0;
+      }
+    }
+  }
 }
 
 Status File::write_at(int64_t off, const void* src, size_t n) {

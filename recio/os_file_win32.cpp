@@ -287,6 +287,14 @@ Status File::write(const void* src, size_t n) {
   return write_all(handle_, src, n);
 }
 
+Status File::write_pieces(const std::string_view* pieces, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (pieces[i].empty()) continue;
+    if (const Status st = write(pieces[i].data(), pieces[i].size()); !st.ok()) return st;
+  }
+  return Status::success();
+}
+
 Status File::write_at(int64_t off, const void* src, size_t n) {
   return write_all(handle_, src, n, &off);
 }

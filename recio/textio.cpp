@@ -54,6 +54,10 @@ void TextSink::put_lines(std::string_view block) {
   }
 }
 
+void TextSink::put_pieces(const std::string_view* blocks, size_t count) {
+  for (size_t i = 0; i < count; ++i) put_lines(blocks[i]);
+}
+
 void StringSink::put(std::string_view line) {
   text_.append(line);
   text_.append(kCrLf);
@@ -61,6 +65,10 @@ void StringSink::put(std::string_view line) {
 
 void StringSink::put_lines(std::string_view block) {
   text_.append(block);
+}
+
+void StringSink::put_pieces(const std::string_view* blocks, size_t count) {
+  for (size_t i = 0; i < count; ++i) text_.append(blocks[i]);
 }
 
 TextFileOut::TextFileOut(int unit, std::string path, Access access, OpenStatus status, Replace how)
@@ -109,6 +117,22 @@ void TextFileOut::put_lines(std::string_view block) {
   // A large block goes to the system as it is, after what was put before it.
   flush();
   if (const os::Status st = out_.file().write(block.data(), block.size()); !st.ok()) {
+    os_fail(kWriteError, unit_, path_, st);
+  }
+}
+
+void TextFileOut::put_pieces(const std::string_view* blocks, size_t count) {
+  size_t total = 0;
+  for (size_t i = 0; i < count; ++i) total += blocks[i].size();
+  if (total == 0) return;
+  before_first_record();
+  if (buf_.size() + total < kTextBuffer) {
+    for (size_t i = 0; i < count; ++i) buf_.append(blocks[i]);
+    return;
+  }
+  // Large pieces go to the system as they are, after what was put before them.
+  flush();
+  if (const os::Status st = out_.file().write_pieces(blocks, count); !st.ok()) {
     os_fail(kWriteError, unit_, path_, st);
   }
 }

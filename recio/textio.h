@@ -21,6 +21,9 @@ class TextSink {
   // Writes records already laid out, each ending in CR LF, as one block: the same bytes as a
   // put() of each line. The default hands them to put() one by one.
   virtual void put_lines(std::string_view block);
+  // Writes blocks laid out as put_lines() takes them, one after the other (pieces of text that
+  // is the same many times over need not be copied together first).
+  virtual void put_pieces(const std::string_view* blocks, size_t count);
 };
 
 // Standard output (the default output unit). Each record reaches the system as it is put, so
@@ -35,6 +38,7 @@ class StringSink : public TextSink {
  public:
   void put(std::string_view line) override;
   void put_lines(std::string_view block) override;
+  void put_pieces(const std::string_view* blocks, size_t count) override;
   const std::string& text() const { return text_; }
 
  private:
@@ -68,6 +72,7 @@ class TextFileOut : public TextSink {
 
   void put(std::string_view line) override;
   void put_lines(std::string_view block) override;
+  void put_pieces(const std::string_view* blocks, size_t count) override;
   void close();  // flushes; a failure is "error during write"
 
   int unit() const { return unit_; }

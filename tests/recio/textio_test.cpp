@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -232,31 +233,60 @@ TEST(SinkTest, BlocksOfLinesAreTheSameAsTheirLines) {
     out.put_lines("");
     out.put("tail");
   };
+  // The same blocks as lists of pieces: more pieces than one call to the system takes, empty
+  // ones, and pieces larger than the file buffer, in calls large and small.
+  auto by_pieces = [&](TextSink& out) {
+    out.put("head");
+    std::vector<std::string_view> pieces;
+    size_t at = 0, call = 0;
+    for (size_t k = 0; at < one_block.size(); ++k) {
+      const size_t want = k % 7 == 0 ? 0 : k < 3000 ? 1 : 40000;
+      const size_t end = one_block.find("\r\n", std::min(one_block.size() - 1, at + want));
+      const size_t stop = want == 0 ? at : end == std::string::npos ? one_block.size() : end + 2;
+      pieces.push_back(std::string_view(one_block).substr(at, stop - at));
+      at = stop;
+      if (pieces.size() == (call % 2 == 0 ? 2500 : 3) || at == one_block.size()) {
+        out.put_pieces(pieces.data(), pieces.size());
+        pieces.clear();
+        ++call;
+      }
+    }
+    out.put_pieces(pieces.data(), 0);
+    out.put("tail");
+  };
   TempDir t;
   for (auto access : {TextFileOut::Access::Sequential, TextFileOut::Access::Append}) {
-    const std::string a = t.write("a.txt", "old"), b = t.write("b.txt", "old");
+    const std::string a = t.write("a.txt", "old"), b = t.file("b.txt");
     {
       TextFileOut out(15, a, access);
       by_lines(out);
       out.close();
     }
-    {
-      TextFileOut out(15, b, access);
-      by_blocks(out);
-      out.close();
+    for (const std::function<void(TextSink&)>& way :
+         {std::function<void(TextSink&)>(by_blocks), std::function<void(TextSink&)>(by_pieces)}) {
+      t.write("b.txt", "old");
+      {
+        TextFileOut out(15, b, access);
+        way(out);
+        out.close();
+      }
+      EXPECT_EQ(t.read("b.txt"), t.read("a.txt"));
     }
-    EXPECT_EQ(t.read("b.txt"), t.read("a.txt"));
     EXPECT_GT(t.read("b.txt").size(), size_t{1} << 17);
   }
-  StringSink sa, sb;
+  StringSink sa, sb, sc;
   by_lines(sa);
   by_blocks(sb);
+  by_pieces(sc);
   EXPECT_EQ(sb.text(), sa.text());
+  EXPECT_EQ(sc.text(), sa.text());
   // The console has no block write of its own: it puts the lines of the block.
   ::testing::internal::CaptureStdout();
   ConsoleSink c;
   c.put_lines("one\r\n\r\ntwo\r\n");
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "one\r\n\r\ntwo\r\n");
+  const std::string_view two[] = {"three\r\n", "", "four\r\n"};
+  c.put_pieces(two, 3);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "one\r\n\r\ntwo\r\nthree\r\nfour\r\n");
 }
 
 TEST(SinkTest, RecordsEndInCrLf) {
