@@ -41,24 +41,25 @@ bool WideBand::allocate(int32_t n, int32_t b, Pads pads) {
   // call per run of rows whose bands lie closer than a page apart (one call in all where the
   // margins are narrow); where it cannot, the rows are written (with the zeros they hold).
   constexpr int64_t kNear = 4096 / sizeof(double);
+  // Row r's band: from its first entry to column r+b-1.
+  const auto band_begin = [&](int32_t r) { return at(r, entry(r)); };
+  const auto band_end = [&](int32_t r) { return at(r, std::min(m - 1, r + b - 1)) + 1; };
   bool take = true;
   int32_t run = 0;  // first row of the run not yet taken
   const auto take_run = [&](int32_t end) {
     if (run == end) return;
-    double* first = at(run, entry(run));
-    const double* past = at(end - 1, std::min(m - 1, end - 1 + b - 1)) + 1;
-    take = take && recio::os::take_pages(first, sizeof(double) * static_cast<size_t>(past - first));
+    double* first = band_begin(run);
+    const size_t bytes = sizeof(double) * static_cast<size_t>(band_end(end - 1) - first);
+    take = take && recio::os::take_pages(first, bytes);
     if (!take) {
-      for (int32_t r = run; r < end; ++r)
-        std::fill(at(r, entry(r)), at(r, std::min(m - 1, r + b - 1)) + 1, 0.0);
+      for (int32_t r = run; r < end; ++r) std::fill(band_begin(r), band_end(r), 0.0);
     }
     run = end;
   };
   for (int32_t r = 0; r < m; ++r) {
     start_[static_cast<size_t>(r)] = slot(r);
     hi_[static_cast<size_t>(r)] = static_cast<int32_t>(lo(r) + ld - 1);
-    if (r > run && at(r, entry(r)) - (at(r - 1, std::min(m - 1, r - 1 + b - 1)) + 1) >= kNear)
-      take_run(r);
+    if (r > run && band_begin(r) - band_end(r - 1) >= kNear) take_run(r);
   }
   take_run(m);
   return true;

@@ -436,20 +436,27 @@ void SeqWriter::write_records(int64_t count, size_t nbytes, int parts, const Rec
       part.clear();  // one after the other, then
     }
   }
+  // Record i, its range of bytes that need be there kept inside the record.
+  const auto record = [&](int64_t i, void* room) {
+    RecordBytes r = row(i, room);
+    r.begin = std::min(r.begin, nbytes);
+    r.end = std::clamp(r.end, r.begin, nbytes);
+    return r;
+  };
   // The record with its zeros in place: in the room, where they were left out.
   const auto whole = [nbytes](const RecordBytes& r, void* room) {
     if (r.begin == 0 && r.end == nbytes) return r.data;
     auto* to = static_cast<unsigned char*>(room);
-    const size_t begin = std::min(r.begin, nbytes), end = std::clamp(r.end, begin, nbytes);
     if (r.data != room)
-      std::memcpy(to + begin, static_cast<const unsigned char*>(r.data) + begin, end - begin);
-    std::memset(to, 0, begin);
-    std::memset(to + end, 0, nbytes - end);
+      std::memcpy(to + r.begin, static_cast<const unsigned char*>(r.data) + r.begin,
+                  r.end - r.begin);
+    std::memset(to, 0, r.begin);
+    std::memset(to + r.end, 0, nbytes - r.end);
     return static_cast<const void*>(to);
   };
   if (part.empty()) {
     std::vector<double> room((nbytes + sizeof(double) - 1) / sizeof(double));
-    for (int64_t i = 0; i < count; ++i) write(whole(row(i, room.data()), room.data()), nbytes);
+    for (int64_t i = 0; i < count; ++i) write(whole(record(i, room.data()), room.data()), nbytes);
     return;
   }
   flush();
@@ -460,12 +467,12 @@ void SeqWriter::write_records(int64_t count, size_t nbytes, int parts, const Rec
     Spool s{out_.file(), w.buf.get(), holes_, 0, base + w.first * framed};
     for (int64_t i = w.first; i < w.end; ++i) {
       void* room = w.room.data();
-      const RecordBytes r = row(i, room);
-      const size_t begin = std::min(r.begin, nbytes), end = std::clamp(r.end, begin, nbytes);
+      const RecordBytes r = record(i, room);
       w.st = s.put(len, 4);
       if (w.st.ok()) {
-        w.st = r.data == room ? s.put_record(static_cast<unsigned char*>(room), nbytes, begin, end)
-                              : s.put(static_cast<const unsigned char*>(whole(r, room)), nbytes);
+        w.st = r.data == room
+                   ? s.put_record(static_cast<unsigned char*>(room), nbytes, r.begin, r.end)
+                   : s.put(static_cast<const unsigned char*>(whole(r, room)), nbytes);
       }
       if (w.st.ok()) w.st = s.put(len, 4);
       if (w.st.ok() && i + 1 == w.end) w.st = s.flush();

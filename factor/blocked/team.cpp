@@ -67,8 +67,10 @@ bool Team::admitted(int member, uint64_t number) {
       return true;
     }
     // The threads it waits for are busy with other work: it sleeps, and does not keep the
-    // phase's other members from going on.
-    join_cv_.wait_for(lock, kJoinPoll);
+    // phase's other members from going on (nobody wakes it: it looks again after a while).
+    lock.unlock();
+    std::this_thread::sleep_for(kJoinPoll);
+    lock.lock();
   }
 }
 

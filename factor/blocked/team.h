@@ -126,7 +126,6 @@ class Team {
   std::atomic<bool> stop_{false};
   Waiter start_, finish_;
   std::mutex join_mutex_;
-  std::condition_variable join_cv_;
   uint64_t open_ = 0;    // the number of the last open phase (under join_mutex_)
   bool closed_ = false;  // it takes no more members (under join_mutex_)
 };
