@@ -304,19 +304,14 @@ TEST(BlockedTeam, BusyThreadsAreLeftOutAndJoinOpenPhasesOnceFree) {
 }
 
 // While the busy threads come and go, every open phase runs member 0 once and any other member
-// at most once, and none of them is still at work (or starts) once the phase has returned: a
-// left-out member that is admitted late is waited for, one that is not never runs.
+// at most once, and none of them is still at work (or starts) once the phase has returned. The
+// phases come in runs with the other threads busy (the left-out members fall asleep in them)
+// and runs without (they are members from the start, some still asleep); in some phases member
+// 0 frees the busy threads itself, so that a left-out member is admitted late.
 TEST(BlockedTeam, LateMembersRunOnlyInsideTheirOpenPhase) {
   std::atomic<int> busy{2};
   Team team(3, &busy);
   ASSERT_EQ(team.size(), 3);
-  std::atomic<bool> stop{false};
-  std::thread toggler([&] {
-    for (int i = 0; !stop.load(); ++i) {
-      busy.store(i % 3 == 0 ? 0 : 2);
-      std::this_thread::sleep_for(std::chrono::microseconds(300));
-    }
-  });
   std::atomic<int> inside{0}, phase{0}, late{0}, work{0};
   std::vector<std::atomic<int>> last(3);
   std::atomic<bool> twice{false};
@@ -324,6 +319,7 @@ TEST(BlockedTeam, LateMembersRunOnlyInsideTheirOpenPhase) {
     inside.fetch_add(1);
     if (last[static_cast<size_t>(t)].exchange(phase.load()) == phase.load()) twice.store(true);
     if (t != 0) late.fetch_add(1);
+    if (t == 0 && phase.load() % 5 == 4) busy.store(0);
     if (t == 0) std::this_thread::sleep_for(std::chrono::microseconds(50));
     for (int k = 0; k < 500; ++k) work.fetch_add(1);
     inside.fetch_sub(1);
@@ -331,12 +327,11 @@ TEST(BlockedTeam, LateMembersRunOnlyInsideTheirOpenPhase) {
   for (auto& l : last) l.store(-1);
   for (int p = 0; p < 3000; ++p) {
     phase.store(p);
+    busy.store(p / 7 % 3 == 0 ? 0 : 2);
     team.run_open(task);
     ASSERT_EQ(inside.load(), 0) << "phase " << p;
     ASSERT_EQ(last[0].load(), p);
   }
-  stop.store(true);
-  toggler.join();
   EXPECT_FALSE(twice.load());
   EXPECT_GT(late.load(), 0);  // the other members took part in some phases
 }
