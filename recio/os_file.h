@@ -81,6 +81,8 @@ class File {
 
   // Cuts the file to `bytes`, or lengthens it to `bytes`, and moves the position there.
   Status truncate(int64_t bytes);
+  // Moves the position to `off` from the start.
+  Status seek_to(int64_t off);
 
   // Lets the regions of this file that are never written (skipped by write_at, or added by
   // truncate) stay holes: they read as zero bytes and take no disk space where the file

@@ -267,6 +267,11 @@ Status File::truncate(int64_t bytes) {
   return Status::success();
 }
 
+Status File::seek_to(int64_t off) {
+  if (::lseek(handle_, static_cast<off_t>(off), SEEK_SET) < 0) return last_error();
+  return Status::success();
+}
+
 namespace {
 
 // True when the file system of fd discards freed blocks one piece at a time as they are freed

@@ -317,6 +317,11 @@ Status File::truncate(int64_t bytes) {
   return Status::success();
 }
 
+Status File::seek_to(int64_t off) {
+  if (!seek(handle_, off, FILE_BEGIN)) return last_error();
+  return Status::success();
+}
+
 bool File::mark_sparse() {
   // Without the mark the zeros that a skipped region stands for are not promised; a file
   // system without holes (FAT, exFAT) refuses it.

@@ -87,12 +87,13 @@ os::Status OutFile::open(const std::string& path, Missing missing, Replace how, 
   return os::Status::success();
 }
 
-os::Status OutFile::begin() {
+os::Status OutFile::begin(int64_t first_bytes) {
   if (begun_) return os::Status::success();
   begun_ = true;
   // Devices and pipes cannot be cut and have no old content to lose.
   if (!replacing_ && !append_ && target_.is_open() && target_.is_regular()) {
-    return target_.truncate(0);
+    const os::Status st = target_.truncate(first_bytes);
+    return st.ok() && first_bytes > 0 ? target_.seek_to(0) : st;
   }
   return os::Status::success();
 }

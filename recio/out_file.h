@@ -56,10 +56,14 @@ class OutFile {
   os::Status open(const std::string& path, Missing missing, Replace how, bool append = false);
   bool is_open() const { return file().is_open(); }
 
-  // The new content starts (called before the first byte is written; later calls do
-  // nothing): in place a regular file is cut to nothing. A file opened and committed without
-  // it keeps its old content.
-  os::Status begin();
+  // The new content starts with a write of `first_bytes` at the start of the file (called
+  // just before that write; later calls do nothing): in place a regular file is cut to that
+  // length, and the write then covers what is left of the old bytes. It is not cut to nothing
+  // first: some file systems (ext4) push a file that was emptied and written anew to the disk
+  // when it is closed, and then make every later sync of any file on them wait for it, which
+  // for a report of hundreds of megabytes costs a run more than writing it. A file opened and
+  // committed without it keeps its old content.
+  os::Status begin(int64_t first_bytes = 0);
 
   // Where the writes go.
   os::File& file() { return replacing_ ? scratch_ : target_; }

@@ -85,14 +85,13 @@ TextFileOut::TextFileOut(int unit, std::string path, Access access, OpenStatus s
 TextFileOut::~TextFileOut() {
   // Closed without a report (a fatal report is on its way).
   if (out_.is_open() && !out_.replacing() && !buf_.empty()) {
-    (void)out_.file().write(buf_.data(), buf_.size());
+    const std::string_view text(buf_);
+    (void)write_out(&text, 1);
   }
 }
 
 void TextFileOut::before_first_record() {
   if (!out_.is_open()) io_fail(kWriteError, unit_, path_, "the file is closed");
-  // The first record written becomes the last one of the file: cut off the old content.
-  if (const os::Status st = out_.begin(); !st.ok()) os_fail(kWriteError, unit_, path_, st);
   if (!end_line_.empty()) {
     // The file's old last line has no terminator: end it, or the record would join it.
     buf_.append(end_line_);
@@ -116,9 +115,7 @@ void TextFileOut::put_lines(std::string_view block) {
   }
   // A large block goes to the system as it is, after what was put before it.
   flush();
-  if (const os::Status st = out_.file().write(block.data(), block.size()); !st.ok()) {
-    os_fail(kWriteError, unit_, path_, st);
-  }
+  if (const os::Status st = write_out(&block, 1); !st.ok()) os_fail(kWriteError, unit_, path_, st);
 }
 
 void TextFileOut::put_pieces(const std::string_view* blocks, size_t count) {
@@ -132,14 +129,25 @@ void TextFileOut::put_pieces(const std::string_view* blocks, size_t count) {
   }
   // Large pieces go to the system as they are, after what was put before them.
   flush();
-  if (const os::Status st = out_.file().write_pieces(blocks, count); !st.ok()) {
+  if (const os::Status st = write_out(blocks, count); !st.ok()) {
     os_fail(kWriteError, unit_, path_, st);
   }
 }
 
+os::Status TextFileOut::write_out(const std::string_view* pieces, size_t count) {
+  size_t total = 0;
+  for (size_t i = 0; i < count; ++i) total += pieces[i].size();
+  // The first bytes that reach the file become its start: the old content goes now.
+  const os::Status st = out_.begin(static_cast<int64_t>(total));
+  if (!st.ok()) return st;
+  return count == 1 ? out_.file().write(pieces[0].data(), pieces[0].size())
+                    : out_.file().write_pieces(pieces, count);
+}
+
 void TextFileOut::flush() {
   if (buf_.empty()) return;
-  const os::Status st = out_.file().write(buf_.data(), buf_.size());
+  const std::string_view text(buf_);
+  const os::Status st = write_out(&text, 1);
   buf_.clear();  // dropped on failure too, so the destructor does not retry
   if (!st.ok()) os_fail(kWriteError, unit_, path_, st);
 }

@@ -80,6 +80,7 @@ class TextFileOut : public TextSink {
 
  private:
   void flush();
+  os::Status write_out(const std::string_view* pieces, size_t count);
 
   int unit_;
   std::string path_;

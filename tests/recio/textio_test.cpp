@@ -128,6 +128,41 @@ TEST(TextFileOutTest, SequentialKeepsContentUntilFirstWrite) {
   EXPECT_EQ(t.read("created.dat"), "");
 }
 
+// The old content goes when the first bytes reach the file, whatever their way there and
+// whatever the old length: nothing of it may stay behind the new text.
+TEST(TextFileOutTest, FirstWriteReplacesOldContentOfAnyLength) {
+  const std::string big(300000, 'b');  // more than the file buffer
+  const std::string_view halves[] = {std::string_view(big).substr(0, 1000),
+                                     std::string_view(big).substr(1000)};
+  struct Way {
+    const char* name;
+    std::function<void(TextFileOut&)> write;
+    std::string text;
+    bool close = true;
+  };
+  const std::vector<Way> ways = {
+      {"one record", [](TextFileOut& o) { o.put("new"); }, "new\r\n"},
+      {"a large block", [&](TextFileOut& o) { o.put_lines(big); }, big},
+      {"large pieces", [&](TextFileOut& o) { o.put_pieces(halves, 2); }, big},
+      {"records, then a block", [&](TextFileOut& o) { o.put("x"), o.put_lines(big); },
+       "x\r\n" + big},
+      {"no close (a fatal report)", [](TextFileOut& o) { o.put("new"); }, "new\r\n", false},
+  };
+  TempDir t;
+  for (const std::string& old : {std::string(), std::string("o"), std::string(400000, 'o')}) {
+    for (const Way& w : ways) {
+      SCOPED_TRACE(std::string(w.name) + ", old length " + std::to_string(old.size()));
+      const std::string p = t.write("r.dat", old);
+      {
+        TextFileOut out(7, p);
+        w.write(out);
+        if (w.close) out.close();
+      }
+      EXPECT_EQ(t.read("r.dat"), w.text);
+    }
+  }
+}
+
 TEST(TextFileOutTest, AppendAddsAfterExistingLinesAndCreates) {
   TempDir t;
   std::string p = t.write("rep.txt", "line 1\r\n");
