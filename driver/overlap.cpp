@@ -35,6 +35,8 @@ void MatrixFile::write_rows(const Factorization& F, int threads) {
   begun_ = true;
   out_->replace_content();
   write_matrix_rows(F, *out_, threads);
+  // Stored now, while the report may still be written, rather than when the file is closed.
+  out_->settle();
 }
 
 namespace {

@@ -540,6 +540,13 @@ void SeqWriter::close() {
   if (const os::Status st = out_.commit(); !st.ok()) fail(kWriteError, st.detail);
 }
 
+void SeqWriter::settle() {
+  if (!out_.is_open() || !started_) return;
+  flush();
+  if (!out_.replacing()) return;
+  if (const os::Status st = out_.file().sync(); !st.ok()) fail(kWriteError, "sync: " + st.detail);
+}
+
 // ---------------------------------------------------------------------------------------------
 // DirectReader
 

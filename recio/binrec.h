@@ -154,6 +154,10 @@ class SeqWriter {
   void write_records(int64_t count, size_t nbytes, int parts, const RecordSource& row);
   // The records written become the file's content; a failure is "error during write".
   void close();
+  // Where the records go to a scratch file, hands what was written so far to stable storage
+  // now, so that close() has little left to wait for; in place it does nothing more than hand
+  // the buffered bytes to the system. A failure is "error during write".
+  void settle();
 
   // Starts the new content now, as the first record would: a result of no records then
   // replaces an earlier file instead of leaving it in place. Later calls do nothing.
