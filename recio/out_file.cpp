@@ -92,10 +92,21 @@ os::Status OutFile::begin(int64_t first_bytes) {
   begun_ = true;
   // Devices and pipes cannot be cut and have no old content to lose.
   if (!replacing_ && !append_ && target_.is_open() && target_.is_regular()) {
-    const os::Status st = target_.truncate(first_bytes);
-    return st.ok() && first_bytes > 0 ? target_.seek_to(0) : st;
+    // A file no longer than the first write is covered by it whole and needs no cut.
+    int64_t size = 0;
+    os::Status st = target_.size(size);
+    if (st.ok() && size > first_bytes) {
+      st = target_.truncate(first_bytes);
+      if (st.ok() && first_bytes > 0) st = target_.seek_to(0);
+    }
+    return st;
   }
   return os::Status::success();
+}
+
+void OutFile::first_write_failed() {
+  if (!replacing_ && !append_ && target_.is_open() && target_.is_regular())
+    (void)target_.truncate(0);
 }
 
 os::Status OutFile::commit() {

@@ -138,10 +138,13 @@ os::Status TextFileOut::write_out(const std::string_view* pieces, size_t count) 
   size_t total = 0;
   for (size_t i = 0; i < count; ++i) total += pieces[i].size();
   // The first bytes that reach the file become its start: the old content goes now.
-  const os::Status st = out_.begin(static_cast<int64_t>(total));
+  const bool first = !out_.begun();
+  os::Status st = out_.begin(static_cast<int64_t>(total));
   if (!st.ok()) return st;
-  return count == 1 ? out_.file().write(pieces[0].data(), pieces[0].size())
-                    : out_.file().write_pieces(pieces, count);
+  st = count == 1 ? out_.file().write(pieces[0].data(), pieces[0].size())
+                  : out_.file().write_pieces(pieces, count);
+  if (!st.ok() && first) out_.first_write_failed();
+  return st;
 }
 
 void TextFileOut::flush() {

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -162,6 +168,33 @@ TEST(TextFileOutTest, FirstWriteReplacesOldContentOfAnyLength) {
     }
   }
 }
+
+#ifndef _WIN32
+// A first write that fails part of the way (here at a file-size limit of 64 KB) leaves neither
+// old bytes behind the new ones nor the new ones: the file is cut to nothing, as it was before
+// the first write when the file was cut first. Written after, the old file stays whole.
+TEST(TextFileOutTest, AFailedFirstWriteLeavesNoOldBytes) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct rlimit small = old;
+  small.rlim_cur = 64 * 1024;
+  TempDir t;
+  const std::string block(300000, 'b');
+  for (const bool append : {false, true}) {
+    const std::string p = t.write("r.dat", std::string(100000, 'o'));
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string rep = fatal_text([&] {
+      TextFileOut out(7, p, append ? TextFileOut::Access::Append : TextFileOut::Access::Sequential);
+      out.put_lines(block);
+      out.close();
+    });
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(rep.rfind("error during write, unit 7", 0), 0u) << rep;
+    EXPECT_EQ(t.read("r.dat"), append ? std::string(100000, 'o') : "") << append;
+  }
+}
+#endif
 
 TEST(TextFileOutTest, AppendAddsAfterExistingLinesAndCreates) {
   TempDir t;
