@@ -87,26 +87,40 @@ os::Status OutFile::open(const std::string& path, Missing missing, Replace how, 
   return os::Status::success();
 }
 
-os::Status OutFile::begin(int64_t first_bytes) {
-  if (begun_) return os::Status::success();
-  begun_ = true;
+bool OutFile::cut_in_place() const {
   // Devices and pipes cannot be cut and have no old content to lose.
-  if (!replacing_ && !append_ && target_.is_open() && target_.is_regular()) {
-    // A file no longer than the first write is covered by it whole and needs no cut.
-    int64_t size = 0;
-    os::Status st = target_.size(size);
-    if (st.ok() && size > first_bytes) {
-      st = target_.truncate(first_bytes);
-      if (st.ok() && first_bytes > 0) st = target_.seek_to(0);
-    }
-    return st;
-  }
-  return os::Status::success();
+  return !replacing_ && !append_ && target_.is_open() && target_.is_regular();
 }
 
-void OutFile::first_write_failed() {
-  if (!replacing_ && !append_ && target_.is_open() && target_.is_regular())
-    (void)target_.truncate(0);
+os::Status OutFile::begin() {
+  return start(0);
+}
+
+// Starts the new content with a write of `first_bytes` at the start of the file.
+os::Status OutFile::start(int64_t first_bytes) {
+  if (begun_) return os::Status::success();
+  begun_ = true;
+  if (!cut_in_place()) return os::Status::success();
+  // A file no longer than the first write is covered by it whole and needs no cut.
+  int64_t size = 0;
+  os::Status st = target_.size(size);
+  if (st.ok() && size > first_bytes) {
+    st = target_.truncate(first_bytes);
+    if (st.ok() && first_bytes > 0) st = target_.seek_to(0);
+  }
+  return st;
+}
+
+os::Status OutFile::write(const std::string_view* pieces, size_t count) {
+  size_t total = 0;
+  for (size_t i = 0; i < count; ++i) total += pieces[i].size();
+  const bool first = !begun_;
+  os::Status st = start(static_cast<int64_t>(total));
+  if (!st.ok()) return st;
+  st = count == 1 ? file().write(pieces[0].data(), pieces[0].size())
+                  : file().write_pieces(pieces, count);
+  if (!st.ok() && first && cut_in_place()) (void)target_.truncate(0);
+  return st;
 }
 
 os::Status OutFile::commit() {

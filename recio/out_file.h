@@ -18,6 +18,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "recio/os_file.h"
 
@@ -56,23 +57,24 @@ class OutFile {
   os::Status open(const std::string& path, Missing missing, Replace how, bool append = false);
   bool is_open() const { return file().is_open(); }
 
-  // The new content starts with a write of `first_bytes` at the start of the file (called
-  // just before that write; later calls do nothing): in place a regular file longer than that
-  // is cut to that length, and the write then covers what is left of the old bytes. It is not
-  // cut to nothing first: some file systems (ext4) push a file that was emptied and written
-  // anew to the disk when it is closed, and then make every later sync of any file on them
-  // wait for it, which for a report of hundreds of megabytes costs a run more than writing it.
-  // A file opened and committed without it keeps its old content.
-  os::Status begin(int64_t first_bytes = 0);
-  // After that first write failed: in place the file is cut to nothing, so that no old bytes
-  // stay behind the part of it that was written.
-  void first_write_failed();
+  // The new content starts (called before the first byte is written; later calls do
+  // nothing): in place a regular file is cut to nothing. A file opened and committed without
+  // it keeps its old content.
+  os::Status begin();
+  // Writes the pieces one after the other where the writing stands, starting the new content
+  // with the first of these calls. In place that first call cuts a regular file only to its
+  // own length, if longer, and then covers what is left of the old bytes. Not cutting it to
+  // nothing matters: some file systems (ext4) push a file that was emptied and written anew to
+  // the disk when it is closed, and then make every later sync of any file on them wait for
+  // it, which for a report of hundreds of megabytes costs a run more than writing it. Should
+  // that first write fail, the file is cut to nothing, so that no old bytes stay behind the
+  // part of it that was written.
+  os::Status write(const std::string_view* pieces, size_t count);
 
   // Where the writes go.
   os::File& file() { return replacing_ ? scratch_ : target_; }
   const os::File& file() const { return replacing_ ? scratch_ : target_; }
   bool replacing() const { return replacing_; }
-  bool begun() const { return begun_; }  // begin() was called
 
   // Ends the writing, all of it handed to file(): the new content becomes the file's (the
   // scratch file synced, renamed over the old file, the rename synced). On failure the
@@ -91,6 +93,10 @@ class OutFile {
   bool replacing_ = false;
   bool append_ = false;
   bool begun_ = false;
+
+  // A regular file written from its start where it is: what begin() cuts.
+  bool cut_in_place() const;
+  os::Status start(int64_t first_bytes);
 };
 
 }  // namespace drav::recio

@@ -86,7 +86,7 @@ TextFileOut::~TextFileOut() {
   // Closed without a report (a fatal report is on its way).
   if (out_.is_open() && !out_.replacing() && !buf_.empty()) {
     const std::string_view text(buf_);
-    (void)write_out(&text, 1);
+    (void)out_.write(&text, 1);
   }
 }
 
@@ -115,7 +115,7 @@ void TextFileOut::put_lines(std::string_view block) {
   }
   // A large block goes to the system as it is, after what was put before it.
   flush();
-  if (const os::Status st = write_out(&block, 1); !st.ok()) os_fail(kWriteError, unit_, path_, st);
+  if (const os::Status st = out_.write(&block, 1); !st.ok()) os_fail(kWriteError, unit_, path_, st);
 }
 
 void TextFileOut::put_pieces(const std::string_view* blocks, size_t count) {
@@ -129,28 +129,15 @@ void TextFileOut::put_pieces(const std::string_view* blocks, size_t count) {
   }
   // Large pieces go to the system as they are, after what was put before them.
   flush();
-  if (const os::Status st = write_out(blocks, count); !st.ok()) {
+  if (const os::Status st = out_.write(blocks, count); !st.ok()) {
     os_fail(kWriteError, unit_, path_, st);
   }
-}
-
-os::Status TextFileOut::write_out(const std::string_view* pieces, size_t count) {
-  size_t total = 0;
-  for (size_t i = 0; i < count; ++i) total += pieces[i].size();
-  // The first bytes that reach the file become its start: the old content goes now.
-  const bool first = !out_.begun();
-  os::Status st = out_.begin(static_cast<int64_t>(total));
-  if (!st.ok()) return st;
-  st = count == 1 ? out_.file().write(pieces[0].data(), pieces[0].size())
-                  : out_.file().write_pieces(pieces, count);
-  if (!st.ok() && first) out_.first_write_failed();
-  return st;
 }
 
 void TextFileOut::flush() {
   if (buf_.empty()) return;
   const std::string_view text(buf_);
-  const os::Status st = write_out(&text, 1);
+  const os::Status st = out_.write(&text, 1);
   buf_.clear();  // dropped on failure too, so the destructor does not retry
   if (!st.ok()) os_fail(kWriteError, unit_, path_, st);
 }

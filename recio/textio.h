@@ -80,7 +80,6 @@ class TextFileOut : public TextSink {
 
  private:
   void flush();
-  os::Status write_out(const std::string_view* pieces, size_t count);
 
   int unit_;
   std::string path_;
