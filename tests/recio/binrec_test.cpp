@@ -3,13 +3,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +16,9 @@
 #include <vector>
 
 #include "recio/os_file.h"
+#ifndef _WIN32
+#include "support/file_size_limit.h"
+#endif
 #include "support/scratch.h"
 
 namespace drav::recio {
@@ -627,22 +626,20 @@ TEST_F(BinRec, ZeroPagesTakeNoDiskSpace) {
 // A stretch that cannot be written is reported for its record, whichever thread wrote it: the
 // file may grow to 64 KB, which the first stretch (records 1-10, 80 KB) crosses at its end.
 TEST_F(BinRec, AFailedStretchIsReportedForItsRecord) {
-  std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit old {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-  struct rlimit small = old;
-  small.rlim_cur = 64 * 1024;
   const std::vector<double> r(1000, 1.0);
   for (const ZeroPages zeros : {ZeroPages::Holes, ZeroPages::Write}) {
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const std::string rep = report([&] {
-      SeqWriter w(3, file("big.UNF"), OpenStatus::Unknown, Replace::Whole, zeros);
-      w.write_records(30, 8000, 3, [&](int64_t, void*) {
-        return SeqWriter::RecordBytes{r.data(), 0, 8000};
+    std::string rep;
+    {
+      const drav::testing::FileSizeLimit limit(64 * 1024);
+      ASSERT_TRUE(limit.set());
+      rep = report([&] {
+        SeqWriter w(3, file("big.UNF"), OpenStatus::Unknown, Replace::Whole, zeros);
+        w.write_records(30, 8000, 3, [&](int64_t, void*) {
+          return SeqWriter::RecordBytes{r.data(), 0, 8000};
+        });
+        w.close();
       });
-      w.close();
-    });
-    ::setrlimit(RLIMIT_FSIZE, &old);
+    }
     EXPECT_TRUE(starts_with(rep, "error during write, unit 3")) << rep;
     EXPECT_NE(rep.find("record 10:"), std::string::npos) << rep;
     EXPECT_EQ(fs::file_size(file("big.UNF")), 0u);  // created at the opening, no record kept

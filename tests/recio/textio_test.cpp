@@ -2,12 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <sys/resource.h>
-
-#include <csignal>
-#endif
-
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +12,9 @@
 
 #include "recio/fatal.h"
 #include "support/fatal_text.h"
+#ifndef _WIN32
+#include "support/file_size_limit.h"
+#endif
 #include "support/scratch.h"
 
 namespace drav::recio {
@@ -174,22 +171,21 @@ TEST(TextFileOutTest, FirstWriteReplacesOldContentOfAnyLength) {
 // old bytes behind the new ones nor the new ones: the file is cut to nothing, as it was before
 // the first write when the file was cut first. Written after, the old file stays whole.
 TEST(TextFileOutTest, AFailedFirstWriteLeavesNoOldBytes) {
-  std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit old {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-  struct rlimit small = old;
-  small.rlim_cur = 64 * 1024;
   TempDir t;
   const std::string block(300000, 'b');
   for (const bool append : {false, true}) {
     const std::string p = t.write("r.dat", std::string(100000, 'o'));
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const std::string rep = fatal_text([&] {
-      TextFileOut out(7, p, append ? TextFileOut::Access::Append : TextFileOut::Access::Sequential);
-      out.put_lines(block);
-      out.close();
-    });
-    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::string rep;
+    {
+      const drav::testing::FileSizeLimit limit(64 * 1024);
+      ASSERT_TRUE(limit.set());
+      rep = fatal_text([&] {
+        TextFileOut out(7, p,
+                        append ? TextFileOut::Access::Append : TextFileOut::Access::Sequential);
+        out.put_lines(block);
+        out.close();
+      });
+    }
     EXPECT_EQ(rep.rfind("error during write, unit 7", 0), 0u) << rep;
     EXPECT_EQ(t.read("r.dat"), append ? std::string(100000, 'o') : "") << append;
   }
