@@ -3,11 +3,14 @@
 // Linked into the benchmark programs only, never into drav.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "recio/os_memory.h"
@@ -51,6 +54,24 @@ inline Columns band_columns(int n, int b) {
   return c;
 }
 
+// Waits, untimed, until the library's threads have stopped: after a call they spin for a while
+// in case more work comes (0.1 s or so), and on two cores a run or kernel timed next would
+// share a core with them (a whole run of the wide band took 0.355 s instead of 0.302 s).
+// Quiet is a pause of 20 ms in which the process used less than 2 ms of processor time.
+inline void await_library_idle() {
+  const auto cpu = [] {
+    struct rusage r {};
+    getrusage(RUSAGE_SELF, &r);
+    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           1e-6 * static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
+  };
+  for (int i = 0; i < 100; ++i) {
+    const double c0 = cpu();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (cpu() - c0 < 0.002) return;
+  }
+}
+
 // Seconds of one factorization of a copy of `m` (dgbtrf for a band, else dgetrf) with
 // `threads` threads of OpenBLAS.
 inline double lapack_seconds(const Columns& m, int threads) {
@@ -75,6 +96,7 @@ inline double lapack_seconds(const Columns& m, int threads) {
     std::fprintf(stderr, "LAPACK refused argument %d\n", -info);
     std::exit(1);
   }
+  await_library_idle();
   return s;
 }
 
