@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/run_support.h"
 #include "recio/os_memory.h"
 
 extern "C" {
@@ -62,8 +63,7 @@ inline void await_library_idle() {
   const auto cpu = [] {
     struct rusage r {};
     getrusage(RUSAGE_SELF, &r);
-    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
-           1e-6 * static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
+    return cpu_seconds(r);
   };
   for (int i = 0; i < 100; ++i) {
     const double c0 = cpu();
