@@ -54,6 +54,7 @@ os::Status OutFile::open(const std::string& path, Missing missing, Replace how, 
   scratch_name_ = scratch_path(path);
   append_ = append;
   begun_ = false;
+  cut_at_end_ = false;
   const bool whole = how == Replace::Whole && !append;
   const bool create = missing == Missing::Create || (missing == Missing::Later && !whole);
   os::Status st = target_.open_write(path_, create, append);
@@ -96,36 +97,55 @@ os::Status OutFile::begin() {
   return start(0);
 }
 
-// Starts the new content with a write of `first_bytes` at the start of the file.
+// Starts the new content with a write of `first_bytes` at the start of the file; begin() cuts
+// the file to nothing, a first write leaves the old bytes to be covered (see write()).
 os::Status OutFile::start(int64_t first_bytes) {
   if (begun_) return os::Status::success();
   begun_ = true;
   if (!cut_in_place()) return os::Status::success();
-  // A file no longer than the first write is covered by it whole and needs no cut.
+  if (first_bytes > 0) {
+    cut_at_end_ = true;
+    written_ = 0;
+    return os::Status::success();
+  }
   int64_t size = 0;
   os::Status st = target_.size(size);
-  if (st.ok() && size > first_bytes) {
-    st = target_.truncate(first_bytes);
-    if (st.ok() && first_bytes > 0) st = target_.seek_to(0);
-  }
+  if (st.ok() && size > 0) st = target_.truncate(0);
+  return st;
+}
+
+os::Status OutFile::cut_to_written() {
+  if (!cut_at_end_) return os::Status::success();
+  int64_t size = 0;
+  os::Status st = target_.size(size);
+  if (st.ok() && size > written_) st = target_.truncate(written_);
   return st;
 }
 
 os::Status OutFile::write(const std::string_view* pieces, size_t count) {
   size_t total = 0;
   for (size_t i = 0; i < count; ++i) total += pieces[i].size();
-  const bool first = !begun_;
   os::Status st = start(static_cast<int64_t>(total));
   if (!st.ok()) return st;
   st = count == 1 ? file().write(pieces[0].data(), pieces[0].size())
                   : file().write_pieces(pieces, count);
-  if (!st.ok() && first && cut_in_place()) (void)target_.truncate(0);
+  if (st.ok()) {
+    written_ += static_cast<int64_t>(total);
+  } else {
+    (void)cut_to_written();
+  }
   return st;
 }
 
 os::Status OutFile::commit() {
   if (!replacing_) {
-    const os::Status st = target_.close();
+    os::Status st = cut_to_written();
+    cut_at_end_ = false;
+    if (!st.ok()) {
+      (void)target_.close();
+      return with_context(st, "cutting off the old content");
+    }
+    st = target_.close();
     return st.ok() ? st : with_context(st, "close");
   }
   const std::string& scratch = scratch_name_;
@@ -166,6 +186,8 @@ os::Status OutFile::commit() {
 }
 
 void OutFile::abandon() noexcept {
+  if (target_.is_open()) (void)cut_to_written();
+  cut_at_end_ = false;
   (void)target_.close();
   if (replacing_) {
     replacing_ = false;

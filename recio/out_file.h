@@ -62,13 +62,15 @@ class OutFile {
   // it keeps its old content.
   os::Status begin();
   // Writes the pieces one after the other where the writing stands, starting the new content
-  // with the first of these calls. In place that first call cuts a regular file only to its
-  // own length, if longer, and then covers what is left of the old bytes. Not cutting it to
-  // nothing matters: some file systems (ext4) push a file that was emptied and written anew to
-  // the disk when it is closed, and then make every later sync of any file on them wait for
-  // it, which for a report of hundreds of megabytes costs a run more than writing it. Should
-  // that first write fail, the file is cut to nothing, so that no old bytes stay behind the
-  // part of it that was written.
+  // with the first of these calls. In place that first call cuts nothing: the new bytes cover
+  // the old ones where they are, and commit() cuts off what is left of the old content beyond
+  // them. Covering the file's own pages spares the system freeing them and taking new ones,
+  // most of its work when a report of hundreds of megabytes replaces the run before's; and a file
+  // emptied and written anew is what some file systems (ext4) push to the disk at its close, making
+  // every later sync of any file on them wait for it. Until the end the file keeps its old length
+  // if that is longer: a run killed meanwhile leaves the new start before the old rest (and the
+  // status that says it failed). A write that fails, and abandon(), cut the file where the writes
+  // that completed end, so that no old bytes stay behind them.
   os::Status write(const std::string_view* pieces, size_t count);
 
   // Where the writes go.
@@ -76,13 +78,13 @@ class OutFile {
   const os::File& file() const { return replacing_ ? scratch_ : target_; }
   bool replacing() const { return replacing_; }
 
-  // Ends the writing, all of it handed to file(): the new content becomes the file's (the
-  // scratch file synced, renamed over the old file, the rename synced). On failure the
-  // scratch file is removed and the old file stays.
+  // Ends the writing, all of it handed to file(): the new content becomes the file's (in
+  // place, the old bytes beyond it cut off; or the scratch file synced, renamed over the old
+  // file, the rename synced). On failure the scratch file is removed and the old file stays.
   os::Status commit();
 
   // Ends the writing without a report: the scratch file is removed and the old file stays as
-  // it was; what was written in place stays there.
+  // it was; what was written in place stays there, and nothing of the old content after it.
   void abandon() noexcept;
 
  private:
@@ -93,10 +95,14 @@ class OutFile {
   bool replacing_ = false;
   bool append_ = false;
   bool begun_ = false;
+  // Written in place over the old content, which is cut at the end of the bytes written_.
+  bool cut_at_end_ = false;
+  int64_t written_ = 0;
 
   // A regular file written from its start where it is: what begin() cuts.
   bool cut_in_place() const;
   os::Status start(int64_t first_bytes);
+  os::Status cut_to_written();
 };
 
 }  // namespace drav::recio

@@ -79,6 +79,38 @@ TEST(OutFile, EveryEndLeavesOneWholeFileAndNoScratch) {
   }
 }
 
+// Written in place through write(): the new bytes cover the old ones, which stay beyond them
+// until the end cuts them off, whichever way it comes.
+TEST(OutFile, WritingInPlaceCoversTheOldBytesAndTheEndCutsTheRest) {
+  struct Case {
+    const char* name;
+    const char* old;
+    std::function<void(OutFile&)> end;
+    const char* left;
+  };
+  const std::vector<Case> cases = {
+      {"committed, old longer", "old content", [](OutFile& f) { (void)f.commit(); }, "new"},
+      {"committed, old shorter", "ol", [](OutFile& f) { (void)f.commit(); }, "new"},
+      {"abandoned", "old content", [](OutFile& f) { f.abandon(); }, "new"},
+      {"destroyed", "old content", [](OutFile&) {}, "new"},
+  };
+  for (const auto& c : cases) {
+    TempDir t;
+    const std::string p = t.file("rig-case1.dat");
+    write_file(p, c.old);
+    {
+      OutFile f;
+      ASSERT_TRUE(f.open(p, Missing::Create, Replace::InPlace).ok()) << c.name;
+      const std::string_view pieces[] = {"n", "ew"};
+      ASSERT_TRUE(f.write(pieces, 2).ok()) << c.name;
+      const std::string old(c.old);
+      EXPECT_EQ(read_file(p), old.size() > 3 ? "new" + old.substr(3) : "new") << c.name;
+      c.end(f);
+    }
+    EXPECT_EQ(read_file(p), c.left) << c.name;
+  }
+}
+
 TEST(OutFile, AMissingFileFailsIsCreatedOrAppearsAtCommit) {
   TempDir t;
   const std::string p = t.file("x.dat");
