@@ -16,6 +16,9 @@ namespace {
 // each of its length words.
 constexpr size_t kWindowBytes = size_t{64} << 10;
 constexpr size_t kWriteBuffer = size_t{1} << 20;  // sequential output buffer
+// A file that is synced when it is complete is handed to the disk as it is written, a stretch
+// of this many bytes at a time, so that its sync has little left to wait for.
+constexpr int64_t kWritebackBytes = int64_t{8} << 20;
 
 int32_t get_len(const unsigned char* b) {
   const uint32_t u =
@@ -29,6 +32,14 @@ void put_len(unsigned char* b, int32_t v) {
   b[1] = static_cast<unsigned char>(u >> 8);
   b[2] = static_cast<unsigned char>(u >> 16);
   b[3] = static_cast<unsigned char>(u >> 24);
+}
+
+// Hands the bytes from `from` to `end` to the disk once they make a stretch; `from` is -1
+// for a file that is not synced.
+void hand_to_disk(os::File& f, int64_t& from, int64_t end) {
+  if (from < 0 || end - from < kWritebackBytes) return;
+  f.start_writeback(from, end - from);
+  from = end;
 }
 
 os::Status shorter() {
@@ -249,6 +260,8 @@ void SeqWriter::replace_content() {
   int64_t size = -1;
   holes_ = zeros_ == ZeroPages::Holes && out_.file().size(size).ok() && size == 0 &&
            out_.file().mark_sparse();
+  // A scratch file is synced before it takes the old file's place.
+  writeback_ = out_.replacing() ? buf_off_ : -1;
 }
 
 void SeqWriter::write(const void* src, size_t nbytes) {
@@ -315,7 +328,8 @@ struct Spool {
   unsigned char* buf;
   bool holes = true;
   size_t used = 0;
-  int64_t off = 0;  // where the buffer's first byte goes
+  int64_t off = 0;         // where the buffer's first byte goes
+  int64_t writeback = -1;  // hand_to_disk's `from`
 
   os::Status flush() {
     const size_t n = used;
@@ -323,6 +337,7 @@ struct Spool {
     if (n == 0) return os::Status::success();
     const os::Status st = file.write_at(off, buf, n);
     off += static_cast<int64_t>(n);
+    if (st.ok()) hand_to_disk(file, writeback, off);
     return st;
   }
 
@@ -400,10 +415,11 @@ struct Spool {
 }  // namespace
 
 void SeqWriter::put_with_holes(const unsigned char* p, size_t n) {
-  Spool s{out_.file(), buf_.get(), true, used_, buf_off_};
+  Spool s{out_.file(), buf_.get(), true, used_, buf_off_, writeback_};
   const os::Status st = s.put(p, n);
   used_ = s.used;
   buf_off_ = s.off;
+  writeback_ = s.writeback;
   if (!st.ok()) fail_write(st);
 }
 
@@ -464,7 +480,8 @@ void SeqWriter::write_records(int64_t count, size_t nbytes, int parts, const Rec
   unsigned char len[4];
   put_len(len, static_cast<int32_t>(nbytes));
   auto write_part = [&](Part& w) {
-    Spool s{out_.file(), w.buf.get(), holes_, 0, base + w.first * framed};
+    const int64_t first = base + w.first * framed;
+    Spool s{out_.file(), w.buf.get(), holes_, 0, first, writeback_ < 0 ? -1 : first};
     for (int64_t i = w.first; i < w.end; ++i) {
       void* room = w.room.data();
       const RecordBytes r = record(i, room);
@@ -500,6 +517,7 @@ void SeqWriter::write_records(int64_t count, size_t nbytes, int parts, const Rec
   }
   record_no_ += count;
   buf_off_ = base + count * framed;
+  if (writeback_ >= 0) writeback_ = buf_off_;
   // Written without holes, the file goes on from the end of the records.
   if (!holes_) {
     if (const os::Status st = out_.file().truncate(buf_off_); !st.ok()) fail_write(st);
@@ -513,6 +531,7 @@ os::Status SeqWriter::write_buffer() {
   const os::Status st =
       holes_ ? out_.file().write_at(buf_off_, buf_.get(), n) : out_.file().write(buf_.get(), n);
   buf_off_ += static_cast<int64_t>(n);
+  if (st.ok()) hand_to_disk(out_.file(), writeback_, buf_off_);
   return st;
 }
 
@@ -523,6 +542,7 @@ void SeqWriter::flush() {
 void SeqWriter::write_out(const unsigned char* p, size_t n) {
   if (const os::Status st = out_.file().write(p, n); !st.ok()) fail_write(st);
   buf_off_ += static_cast<int64_t>(n);
+  hand_to_disk(out_.file(), writeback_, buf_off_);
 }
 
 void SeqWriter::close() {

@@ -193,6 +193,8 @@ class SeqWriter {
   std::unique_ptr<unsigned char[]> buf_;
   size_t used_ = 0;
   int64_t buf_off_ = 0;  // where the buffer's first byte goes in the file
+  // Where the bytes not yet handed to the disk start (-1: the file is not synced).
+  int64_t writeback_ = -1;
 };
 
 // Reads fixed-length records of a direct-access unformatted file (status old).

@@ -95,6 +95,10 @@ class File {
 
   // Forces the written data to stable storage.
   Status sync();
+  // Asks the system to start storing the `bytes` written from `off` on, without waiting, so
+  // that a later sync() finds less to wait for. Only a hint: nothing is reported, and where
+  // the system has no such request it does nothing.
+  void start_writeback(int64_t off, int64_t bytes);
 
   // Gives this file the access permissions of `model` (both open), so that a file written anew
   // and renamed over an old one keeps who may read and write it.

@@ -317,6 +317,16 @@ bool File::mark_sparse() {
   return handle_ != kNoHandle && regular_ && !append_ && !discards_each_piece(handle_);
 }
 
+void File::start_writeback(int64_t off, int64_t bytes) {
+#ifdef __linux__
+  (void)::sync_file_range(handle_, static_cast<off_t>(off), static_cast<off_t>(bytes),
+                          SYNC_FILE_RANGE_WRITE);
+#else
+  (void)off;
+  (void)bytes;
+#endif
+}
+
 Status File::sync() {
   while (::fsync(handle_) != 0) {
     if (errno == EINTR) continue;

@@ -330,6 +330,10 @@ bool File::mark_sparse() {
   return ::DeviceIoControl(handle_, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &got, nullptr) != 0;
 }
 
+void File::start_writeback(int64_t, int64_t) {
+  // Windows has no request to start storing a range without waiting for it.
+}
+
 Status File::sync() {
   if (!regular_) return Status::success();  // consoles, pipes, devices hold nothing to lose
   if (!::FlushFileBuffers(handle_)) {
