@@ -53,12 +53,12 @@ enum class OpenStatus {
 
 // A formatted sequential file opened for writing on a unit. With Unknown and sequential
 // access it is positioned at the start: the records written cover what was there, and close()
-// cuts off the rest (a file opened and closed without a write keeps its content); Replace::Whole writes the new
-// records beside it and puts them in its place at close(), so that the file is never seen
-// half written (a missing file then appears only at close()). With append it is positioned
-// after the last existing record; a last line without terminator is ended before the first
-// new record, so that the two stay apart. Failures end the run with the fatal report for the
-// unit.
+// cuts off the rest (a file opened and closed without a write keeps its content);
+// Replace::Whole writes the new records beside it and puts them in its place at close(), so
+// that the file is never seen half written (a missing file then appears only at close()).
+// With append it is positioned after the last existing record; a last line without
+// terminator is ended before the first new record, so that the two stay apart. Failures end
+// the run with the fatal report for the unit.
 class TextFileOut : public TextSink {
  public:
   enum class Access { Sequential, Append };
